@@ -1,0 +1,34 @@
+// File operations on the host, with the Windows C run-time's text mode emulated over raw I/O.
+#pragma once
+
+#include <memory>
+
+#include "platform/files.h"
+
+namespace reg7140 {
+
+class PosixFiles : public Files {
+ public:
+  PosixFiles();
+  ~PosixFiles() override;
+
+  bool access(std::string_view path, AccessMode mode) override;
+  void make_writable(std::string_view path) override;
+  int open_text(std::string_view path, OpenMode mode, FileHandle* file) override;
+  LineResult read_line(FileHandle file, std::span<char> buffer) override;
+  int write(FileHandle file, std::string_view text) override;
+  int tell(FileHandle file, long* position) override;
+  int seek(FileHandle file, long position) override;
+  bool ended_cleanly(FileHandle file) override;
+  int close(FileHandle file) override;
+  int replace_file(std::string_view from, std::string_view to) override;
+  bool file_time(std::string_view path, std::int64_t* seconds) override;
+  int copy_file(std::string_view from, std::string_view to) override;
+  std::string_view program_file() override;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace reg7140
