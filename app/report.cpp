@@ -30,15 +30,17 @@ void report_error(const Reporter& reporter, const ReportSite& site, long code) {
   std::array<char, 512> text{};
   int length = 0;
   if (reporter.report_level == kDetailedLevel) {
-    length = std::snprintf(text.data(), text.size(), "%.*s: Errorcode %ld returned from %.*s on line %d\n%.*s\n",
-                           static_cast<int>(kSourceName.size()), kSourceName.data(), code_of(site, code),
-                           static_cast<int>(site.label.size()), site.label.data(), site.line,
-                           static_cast<int>(site.message.size()), site.message.data());
+    length = std::snprintf(
+        text.data(), text.size(), "%.*s: Errorcode %ld returned from %.*s on line %d\n%.*s\n",
+        static_cast<int>(kSourceName.size()), kSourceName.data(), code_of(site, code),
+        static_cast<int>(site.label.size()), site.label.data(), site.line,
+        static_cast<int>(site.message.size()), site.message.data());
   } else {
-    length = std::snprintf(text.data(), text.size(), "%.*s\n", static_cast<int>(site.message.size()),
-                           site.message.data());
+    length = std::snprintf(text.data(), text.size(), "%.*s\n",
+                           static_cast<int>(site.message.size()), site.message.data());
   }
-  if (length > 0) reporter.console.write(std::string_view(text.data(), static_cast<std::size_t>(length)));
+  if (length > 0)
+    reporter.console.write(std::string_view(text.data(), static_cast<std::size_t>(length)));
 }
 
 void print_usage(Console& console, std::string_view message) {
