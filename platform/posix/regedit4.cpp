@@ -1,0 +1,662 @@
+#include "platform/posix/regedit4.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace reg7140 {
+
+namespace {
+
+constexpr std::array<std::string_view, kRootCount> kRootNames = {
+    "HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER",   "HKEY_LOCAL_MACHINE",
+    "HKEY_USERS",        "HKEY_CURRENT_CONFIG", "HKEY_DYN_DATA",
+};
+
+// Lookups switch from a scan to the hash index above this many entries.
+constexpr std::size_t kIndexThreshold = 8;
+// Spacing of the ranks of written keys, so that new keys fit between old ones.
+constexpr std::uint64_t kRankGap = std::uint64_t{1} << 20;
+// regedit wraps a hex list once a line has reached this many columns.
+constexpr std::size_t kHexWrapColumn = 77;
+
+char fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+// Bytes a line may hold: a control character other than tab means the file is not text.
+bool is_text_byte(std::uint8_t c) { return c >= 0x20 || c == '\t'; }
+
+std::string_view trim_leading(std::string_view s) {
+  std::size_t i = 0;
+  while (i < s.size() && is_blank(s[i])) ++i;
+  return s.substr(i);
+}
+
+std::string_view trim_trailing(std::string_view s) {
+  std::size_t n = s.size();
+  while (n > 0 && is_blank(s[n - 1])) --n;
+  return s.substr(0, n);
+}
+
+int hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// 1 to 8 hex digits, nothing else.
+bool parse_hex_number(std::string_view s, std::uint32_t* out) {
+  if (s.empty() || s.size() > 8) return false;
+  std::uint32_t value = 0;
+  for (char c : s) {
+    int d = hex_digit(c);
+    if (d < 0) return false;
+    value = (value << 4) | static_cast<std::uint32_t>(d);
+  }
+  *out = value;
+  return true;
+}
+
+// A quoted string starting at s[*pos] == '"', with \\ and \" as the only escapes. On success
+// *pos is just past the closing quote.
+bool parse_quoted(std::string_view s, std::size_t* pos, std::string* out) {
+  out->clear();
+  std::size_t i = *pos;
+  if (i >= s.size() || s[i] != '"') return false;
+  ++i;
+  while (i < s.size()) {
+    char c = s[i];
+    if (c == '"') {
+      *pos = i + 1;
+      return true;
+    }
+    if (c == '\\') {
+      if (i + 1 >= s.size()) return false;
+      char next = s[i + 1];
+      if (next != '\\' && next != '"') return false;
+      out->push_back(next);
+      i += 2;
+      continue;
+    }
+    out->push_back(c);
+    ++i;
+  }
+  return false;
+}
+
+// A hex list is bytes of one or two hex digits separated by commas, blanks allowed around
+// them; it may be spread over several lines. The state carries from one line to the next.
+enum class HexState { kStart, kAfterItem, kAfterComma };
+
+bool parse_hex_segment(std::string_view s, HexState* state, std::vector<std::uint8_t>* out) {
+  std::size_t i = 0;
+  for (;;) {
+    while (i < s.size() && is_blank(s[i])) ++i;
+    if (i == s.size()) return true;
+    if (*state == HexState::kAfterItem) {
+      if (s[i] != ',') return false;
+      ++i;
+      *state = HexState::kAfterComma;
+      continue;
+    }
+    int value = hex_digit(s[i]);
+    if (value < 0) return false;
+    ++i;
+    if (i < s.size() && hex_digit(s[i]) >= 0) {
+      value = value * 16 + hex_digit(s[i]);
+      ++i;
+    }
+    out->push_back(static_cast<std::uint8_t>(value));
+    *state = HexState::kAfterItem;
+  }
+}
+
+void append_quoted(std::string* out, std::string_view text) {
+  out->push_back('"');
+  for (char c : text) {
+    if (c == '\\' || c == '"') out->push_back('\\');
+    out->push_back(c);
+  }
+  out->push_back('"');
+}
+
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+// "00," to "ff,": a whole list item at a time, since saves of large files write many of them.
+constexpr std::array<char, 256 * 3> kHexItems = [] {
+  std::array<char, 256 * 3> items{};
+  for (std::size_t b = 0; b < 256; ++b) {
+    items[b * 3] = kHexDigits[b >> 4];
+    items[b * 3 + 1] = kHexDigits[b & 0x0F];
+    items[b * 3 + 2] = ',';
+  }
+  return items;
+}();
+
+void append_hex_byte(std::string* out, std::uint8_t b) { out->append(&kHexItems[b * 3], 2); }
+
+void append_hex_number(std::string* out, std::uint32_t value, int min_digits) {
+  char digits[8];
+  int n = 0;
+  do {
+    digits[n++] = kHexDigits[value & 0x0F];
+    value >>= 4;
+  } while (value != 0);
+  while (n < min_digits) digits[n++] = '0';
+  while (n > 0) out->push_back(digits[--n]);
+}
+
+// Whether REG_SZ data reads back unchanged when written as "text": the text, then exactly one
+// zero byte, and nothing a line cannot hold.
+bool writable_as_text(const std::vector<std::uint8_t>& data) {
+  if (data.empty() || data.back() != 0) return false;
+  for (std::size_t i = 0; i + 1 < data.size(); ++i) {
+    if (!is_text_byte(data[i])) return false;
+  }
+  return true;
+}
+
+// Hex list wrapped as regedit wraps it: a backslash after a comma once the line is long enough,
+// continuation lines indented by two blanks.
+void append_hex_list(std::string* out, std::size_t line_start,
+                     const std::vector<std::uint8_t>& data) {
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    if (i + 1 == data.size()) {
+      append_hex_byte(out, data[i]);
+      break;
+    }
+    out->append(&kHexItems[data[i] * 3], 3);
+    if (out->size() - line_start >= kHexWrapColumn) {
+      out->append("\\\r\n  ");
+      line_start = out->size() - 2;
+    }
+  }
+}
+
+void append_value(std::string* out, const RegistryValue& value) {
+  std::size_t line_start = out->size();
+  if (value.name.empty()) {
+    out->push_back('@');
+  } else {
+    append_quoted(out, value.name);
+  }
+  out->push_back('=');
+  if (value.type == 1 && writable_as_text(value.data)) {
+    append_quoted(out, std::string_view(reinterpret_cast<const char*>(value.data.data()),
+                                        value.data.size() - 1));
+  } else if (value.type == 4 && value.data.size() == 4) {
+    std::uint32_t dword = std::uint32_t{value.data[0]} | (std::uint32_t{value.data[1]} << 8) |
+                          (std::uint32_t{value.data[2]} << 16) |
+                          (std::uint32_t{value.data[3]} << 24);
+    out->append("dword:");
+    append_hex_number(out, dword, 8);
+  } else {
+    if (value.type == 3) {
+      out->append("hex:");
+    } else {
+      out->append("hex(");
+      append_hex_number(out, value.type, 1);
+      out->append("):");
+    }
+    append_hex_list(out, line_start, value.data);
+  }
+  out->append("\r\n");
+}
+
+void append_path(std::string* out, const RegistryKey* key) {
+  if (key->parent() != nullptr) {
+    append_path(out, key->parent());
+    out->push_back('\\');
+  }
+  out->append(key->name());
+}
+
+std::string folded(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = fold(c);
+  return out;
+}
+
+// Splits REGEDIT4 text into lines: LF or CR LF ends a line.
+class LineReader {
+ public:
+  explicit LineReader(std::string_view text) : text_(text) {}
+
+  bool next(std::string_view* line) {
+    if (pos_ >= text_.size()) return false;
+    std::size_t end = text_.find('\n', pos_);
+    if (end == std::string_view::npos) end = text_.size();
+    std::string_view l = text_.substr(pos_, end - pos_);
+    pos_ = end + 1;
+    if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
+    ++number_;
+    *line = l;
+    return true;
+  }
+  std::size_t number() const { return number_; }
+
+ private:
+  std::string_view text_;
+  std::size_t pos_ = 0;
+  std::size_t number_ = 0;
+};
+
+bool is_text_line(std::string_view line) {
+  for (char c : line) {
+    if (!is_text_byte(static_cast<std::uint8_t>(c))) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::size_t FoldedHash::operator()(std::string_view text) const {
+  std::uint64_t h = 14695981039346656037ull;
+  for (char c : text) {
+    h ^= static_cast<std::uint8_t>(fold(c));
+    h *= 1099511628211ull;
+  }
+  return static_cast<std::size_t>(h);
+}
+
+bool FoldedEqual::operator()(std::string_view a, std::string_view b) const {
+  return names_equal(a, b);
+}
+
+bool names_equal(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (fold(a[i]) != fold(b[i])) return false;
+  }
+  return true;
+}
+
+RegistryKey* RegistryKey::find_child(std::string_view name) const {
+  if (!child_index_.empty()) {
+    auto it = child_index_.find(name);
+    return it == child_index_.end() ? nullptr : it->second;
+  }
+  for (const auto& child : children_) {
+    if (names_equal(child->name_, name)) return child.get();
+  }
+  return nullptr;
+}
+
+std::size_t RegistryKey::value_index(std::string_view name) const {
+  if (!value_index_.empty()) {
+    auto it = value_index_.find(name);
+    return it == value_index_.end() ? npos : it->second;
+  }
+  for (std::size_t i = 0; i < values_.size(); ++i) {
+    if (names_equal(values_[i].name, name)) return i;
+  }
+  return npos;
+}
+
+const RegistryValue* RegistryKey::find_value(std::string_view name) const {
+  std::size_t i = value_index(name);
+  return i == npos ? nullptr : &values_[i];
+}
+
+RegistryKey* RegistryKey::add_child(std::string name) {
+  children_.push_back(std::make_unique<RegistryKey>(std::move(name), this));
+  RegistryKey* child = children_.back().get();
+  if (!child_index_.empty()) {
+    child_index_.emplace(child->name_, child);
+  } else if (children_.size() > kIndexThreshold) {
+    for (const auto& c : children_) child_index_.emplace(c->name_, c.get());
+  }
+  return child;
+}
+
+void RegistryKey::rebuild_value_index() {
+  value_index_.clear();
+  if (values_.size() <= kIndexThreshold) return;
+  for (std::size_t i = 0; i < values_.size(); ++i) value_index_.emplace(values_[i].name, i);
+}
+
+RegistryTree::RegistryTree() {
+  for (std::size_t i = 0; i < kRootCount; ++i) {
+    roots_[i] = std::make_unique<RegistryKey>(std::string(kRootNames[i]), nullptr);
+  }
+}
+
+RegistryKey* RegistryTree::find(RegistryKey* from, std::string_view path) {
+  RegistryKey* key = from;
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t sep = path.find('\\', start);
+    std::string_view component =
+        path.substr(start, sep == std::string_view::npos ? std::string_view::npos : sep - start);
+    if (component.empty()) return nullptr;
+    key = key->find_child(component);
+    if (key == nullptr) return nullptr;
+    if (sep == std::string_view::npos) return key;
+    start = sep + 1;
+  }
+}
+
+void RegistryTree::mark_written(RegistryKey* key, std::uint64_t rank) {
+  key->written_ = true;
+  key->rank_ = rank;
+  order_.emplace(rank, key);
+}
+
+void RegistryTree::renumber() {
+  std::map<std::uint64_t, RegistryKey*> renumbered;
+  std::uint64_t rank = 0;
+  for (auto& entry : order_) {
+    rank += kRankGap;
+    entry.second->rank_ = rank;
+    renumbered.emplace_hint(renumbered.end(), rank, entry.second);
+  }
+  order_.swap(renumbered);
+}
+
+void RegistryTree::place_after(RegistryKey* key, std::uint64_t after, bool at_end) {
+  if (at_end || order_.empty()) {
+    mark_written(key, (order_.empty() ? 0 : order_.rbegin()->first) + kRankGap);
+    return;
+  }
+  auto next = order_.upper_bound(after);
+  if (next == order_.end()) {
+    mark_written(key, after + kRankGap);
+    return;
+  }
+  if (next->first - after < 2) {
+    RegistryKey* anchor = order_.at(after);
+    renumber();
+    after = anchor->rank_;
+    next = order_.upper_bound(after);
+  }
+  mark_written(key, after + (next->first - after) / 2);
+}
+
+RegistryKey* RegistryTree::create_key(RegistryKey* parent, std::string_view name) {
+  // The last written key of the parent's subtree, the parent itself included.
+  bool found = false;
+  std::uint64_t last = 0;
+  std::vector<const RegistryKey*> pending{parent};
+  while (!pending.empty()) {
+    const RegistryKey* k = pending.back();
+    pending.pop_back();
+    if (k->written_ && (!found || k->rank_ > last)) {
+      found = true;
+      last = k->rank_;
+    }
+    for (const auto& child : k->children_) pending.push_back(child.get());
+  }
+  RegistryKey* key = parent->add_child(std::string(name));
+  place_after(key, last, !found);
+  return key;
+}
+
+void RegistryTree::remove_leaf_key(RegistryKey* key) {
+  RegistryKey* parent = key->parent_;
+  if (key->written_) order_.erase(key->rank_);
+  if (!parent->child_index_.empty()) parent->child_index_.erase(key->name_);
+  auto& siblings = parent->children_;
+  for (std::size_t i = siblings.size(); i-- > 0;) {
+    if (siblings[i].get() == key) {
+      siblings.erase(siblings.begin() + static_cast<std::ptrdiff_t>(i));
+      break;
+    }
+  }
+}
+
+void RegistryTree::set_class(RegistryKey* key, std::string_view class_name) {
+  key->has_class_ = true;
+  key->class_name_.assign(class_name);
+}
+
+void RegistryTree::set_value(RegistryKey* key, std::string_view name, std::uint32_t type,
+                             std::span<const std::uint8_t> data) {
+  std::size_t i = key->value_index(name);
+  if (i != RegistryKey::npos) {
+    key->values_[i].type = type;
+    key->values_[i].data.assign(data.begin(), data.end());
+    return;
+  }
+  key->values_.push_back(
+      RegistryValue{std::string(name), type, std::vector<std::uint8_t>(data.begin(), data.end())});
+  if (!key->value_index_.empty()) {
+    key->value_index_.emplace(key->values_.back().name, key->values_.size() - 1);
+  } else if (key->values_.size() > kIndexThreshold) {
+    key->rebuild_value_index();
+  }
+}
+
+bool RegistryTree::delete_value(RegistryKey* key, std::string_view name) {
+  std::size_t i = key->value_index(name);
+  if (i == RegistryKey::npos) return false;
+  key->values_.erase(key->values_.begin() + static_cast<std::ptrdiff_t>(i));
+  if (!key->value_index_.empty()) key->rebuild_value_index();
+  return true;
+}
+
+void RegistryTree::insert_value(RegistryKey* key, std::size_t index, RegistryValue value) {
+  index = std::min(index, key->values_.size());
+  key->values_.insert(key->values_.begin() + static_cast<std::ptrdiff_t>(index), std::move(value));
+  key->rebuild_value_index();
+}
+
+bool RegistryTree::storable_name(std::string_view name) { return is_text_line(name); }
+
+bool RegistryTree::storable_key_name(std::string_view name) {
+  return !name.empty() && name.find('\\') == std::string_view::npos && is_text_line(name);
+}
+
+std::string RegistryTree::write() const {
+  std::string out;
+  out.append("REGEDIT4\r\n\r\n");
+  for (const auto& entry : order_) {
+    const RegistryKey* key = entry.second;
+    out.push_back('[');
+    append_path(&out, key);
+    out.append("]\r\n");
+    if (key->has_class_) {
+      out.append(";class=");
+      append_quoted(&out, key->class_name_);
+      out.append("\r\n");
+    }
+    for (const auto& value : key->values_) append_value(&out, value);
+    out.append("\r\n");
+  }
+  return out;
+}
+
+bool parse_regedit4(std::string_view text, RegistryTree* tree, std::size_t* error_line) {
+  *tree = RegistryTree();
+  LineReader reader(text);
+  std::string_view line;
+  auto fail = [&]() {
+    if (error_line != nullptr) *error_line = reader.number();
+    return false;
+  };
+
+  if (!reader.next(&line) || line != "REGEDIT4") return fail();
+
+  RegistryKey* key = nullptr;
+  bool after_header = false;
+  std::uint64_t next_rank = kRankGap;
+  std::string name;
+  std::string text_data;
+  std::vector<std::uint8_t> data;
+
+  while (reader.next(&line)) {
+    if (!is_text_line(line)) return fail();
+    std::string_view l = trim_leading(line);
+    bool header_above = after_header;
+    after_header = false;
+    if (l.empty()) continue;
+
+    if (l[0] == ';') {
+      constexpr std::string_view kClassTag = ";class=";
+      // Only the line right under a key's header carries its class string.
+      if (header_above && l.substr(0, kClassTag.size()) == kClassTag) {
+        std::size_t pos = kClassTag.size();
+        if (!parse_quoted(l, &pos, &text_data)) return fail();
+        if (!trim_leading(l.substr(pos)).empty()) return fail();
+        RegistryTree::set_class(key, text_data);
+      }
+      continue;
+    }
+
+    if (l[0] == '[') {
+      std::size_t close = l.rfind(']');
+      if (close == std::string_view::npos || !trim_leading(l.substr(close + 1)).empty()) {
+        return fail();
+      }
+      std::string_view path = l.substr(1, close - 1);
+      std::size_t sep = path.find('\\');
+      std::string_view root_name = path.substr(0, sep);
+      RegistryKey* k = nullptr;
+      for (std::size_t i = 0; i < kRootCount; ++i) {
+        if (names_equal(root_name, kRootNames[i])) k = tree->roots_[i].get();
+      }
+      if (k == nullptr) return fail();
+      while (sep != std::string_view::npos) {
+        std::size_t start = sep + 1;
+        sep = path.find('\\', start);
+        std::string_view component = path.substr(
+            start, sep == std::string_view::npos ? std::string_view::npos : sep - start);
+        if (component.empty()) return fail();
+        RegistryKey* child = k->find_child(component);
+        k = child != nullptr ? child : k->add_child(std::string(component));
+      }
+      if (!k->written_) {
+        tree->mark_written(k, next_rank);
+        next_rank += kRankGap;
+      }
+      key = k;
+      after_header = true;
+      continue;
+    }
+
+    if (l[0] != '"' && l[0] != '@') return fail();
+    if (key == nullptr) return fail();
+    std::size_t pos = 0;
+    if (l[0] == '@') {
+      name.clear();
+      pos = 1;
+    } else if (!parse_quoted(l, &pos, &name)) {
+      return fail();
+    }
+    if (pos >= l.size() || l[pos] != '=') return fail();
+    std::string_view rest = l.substr(pos + 1);
+
+    if (!rest.empty() && rest[0] == '"') {
+      std::size_t end = 0;
+      if (!parse_quoted(rest, &end, &text_data)) return fail();
+      if (!trim_leading(rest.substr(end)).empty()) return fail();
+      data.assign(text_data.begin(), text_data.end());
+      data.push_back(0);
+      RegistryTree::set_value(key, name, 1, data);
+      continue;
+    }
+
+    constexpr std::string_view kDword = "dword:";
+    if (rest.substr(0, kDword.size()) == kDword) {
+      std::uint32_t dword = 0;
+      if (!parse_hex_number(trim_trailing(rest.substr(kDword.size())), &dword)) return fail();
+      std::array<std::uint8_t, 4> bytes = {
+          static_cast<std::uint8_t>(dword), static_cast<std::uint8_t>(dword >> 8),
+          static_cast<std::uint8_t>(dword >> 16), static_cast<std::uint8_t>(dword >> 24)};
+      RegistryTree::set_value(key, name, 4, bytes);
+      continue;
+    }
+
+    std::uint32_t type = 0;
+    constexpr std::string_view kHex = "hex:";
+    constexpr std::string_view kHexTyped = "hex(";
+    if (rest.substr(0, kHex.size()) == kHex) {
+      type = 3;
+      rest.remove_prefix(kHex.size());
+    } else if (rest.substr(0, kHexTyped.size()) == kHexTyped) {
+      std::size_t close = rest.find("):");
+      if (close == std::string_view::npos) return fail();
+      if (!parse_hex_number(rest.substr(kHexTyped.size(), close - kHexTyped.size()), &type)) {
+        return fail();
+      }
+      rest.remove_prefix(close + 2);
+    } else {
+      return fail();
+    }
+
+    // A backslash at the end of a line continues the list on the next line.
+    data.clear();
+    HexState state = HexState::kStart;
+    for (;;) {
+      std::string_view segment = trim_trailing(rest);
+      bool continued = !segment.empty() && segment.back() == '\\';
+      if (continued) segment.remove_suffix(1);
+      if (!parse_hex_segment(segment, &state, &data)) return fail();
+      if (!continued) break;
+      if (!reader.next(&line) || !is_text_line(line)) return fail();
+      rest = line;
+    }
+    if (state == HexState::kAfterComma) return fail();
+    RegistryTree::set_value(key, name, type, data);
+  }
+  return true;
+}
+
+std::string canonical_dump(const RegistryTree& tree) {
+  struct Entry {
+    std::string path;
+    const RegistryKey* key;
+  };
+  std::vector<Entry> entries;
+  std::vector<const RegistryKey*> pending;
+  for (std::size_t i = 0; i < kRootCount; ++i) {
+    pending.push_back(tree.root(static_cast<RegistryRoot>(i)));
+  }
+  std::string path;
+  while (!pending.empty()) {
+    const RegistryKey* key = pending.back();
+    pending.pop_back();
+    path.clear();
+    append_path(&path, key);
+    entries.push_back(Entry{folded(path), key});
+    for (const auto& child : key->children()) pending.push_back(child.get());
+  }
+  std::sort(entries.begin(), entries.end(),
+            [](const Entry& a, const Entry& b) { return a.path < b.path; });
+
+  std::string out;
+  std::vector<std::pair<std::string, const RegistryValue*>> values;
+  for (const auto& entry : entries) {
+    out.append(entry.path);
+    if (entry.key->has_class()) {
+      out.append(" class=");
+      append_quoted(&out, entry.key->class_name());
+    }
+    out.push_back('\n');
+    values.clear();
+    for (const auto& value : entry.key->values()) values.emplace_back(folded(value.name), &value);
+    std::sort(values.begin(), values.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& [folded_name, value] : values) {
+      out.append("  ");
+      append_quoted(&out, folded_name);
+      out.append(" type=");
+      append_hex_number(&out, value->type, 1);
+      out.append(" data=");
+      for (std::uint8_t b : value->data) append_hex_byte(&out, b);
+      out.push_back('\n');
+    }
+  }
+  return out;
+}
+
+std::string canonical_dump(std::string_view regedit4_text) {
+  RegistryTree tree;
+  std::size_t line = 0;
+  if (!parse_regedit4(regedit4_text, &tree, &line)) {
+    return "<malformed at line " + std::to_string(line) + ">";
+  }
+  return canonical_dump(tree);
+}
+
+}  // namespace reg7140
