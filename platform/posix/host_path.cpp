@@ -1,0 +1,87 @@
+#include "platform/posix/host_path.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <string_view>
+
+namespace reg7140 {
+namespace {
+
+// FAT compares names with only the ASCII letters folded; other bytes must match as they are.
+char fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool equal_folded(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (fold(a[i]) != fold(b[i])) return false;
+  }
+  return true;
+}
+
+// The spelling under which `name` exists in `directory`: the exact one when present, else the
+// first case-insensitive match in byte order. False when there is no such entry.
+bool find_entry(const std::string& directory, std::string_view name, std::string* spelling) {
+  DIR* dir = ::opendir(directory.c_str());
+  if (dir == nullptr) {
+    // A directory we may search but not list: only the given spelling can be checked.
+    std::string full = directory + "/" + std::string(name);
+    struct stat status;
+    if (::lstat(full.c_str(), &status) != 0) return false;
+    spelling->assign(name);
+    return true;
+  }
+  bool found = false;
+  while (const dirent* entry = ::readdir(dir)) {
+    std::string_view candidate(entry->d_name);
+    if (candidate == name) {
+      spelling->assign(name);
+      found = true;
+      break;
+    }
+    if (equal_folded(candidate, name) && (!found || candidate < *spelling)) {
+      spelling->assign(candidate);
+      found = true;
+    }
+  }
+  ::closedir(dir);
+  return found;
+}
+
+}  // namespace
+
+std::string to_host_path(std::string_view windows_path) {
+  std::string result;
+  result.reserve(windows_path.size());
+  bool looking_up = true;
+  std::size_t begin = 0;
+  for (bool first = true;; first = false) {
+    std::size_t end = begin;
+    while (end < windows_path.size() && windows_path[end] != '\\' && windows_path[end] != '/') {
+      ++end;
+    }
+    std::string_view component = windows_path.substr(begin, end - begin);
+    // Where this component is looked for: the current directory for the first component of a
+    // relative path, the root when only separators came before it.
+    std::string directory = first ? "." : (result.empty() ? "/" : result);
+    if (!first) result.push_back('/');
+    if (looking_up && !component.empty() && component != "." && component != "..") {
+      std::string spelling;
+      if (find_entry(directory, component, &spelling)) {
+        result += spelling;
+      } else {
+        // Nothing below a missing entry can exist: the rest keeps the job's spelling.
+        looking_up = false;
+        result += component;
+      }
+    } else {
+      result += component;
+    }
+    if (end == windows_path.size()) break;
+    begin = end + 1;
+  }
+  return result;
+}
+
+}  // namespace reg7140
