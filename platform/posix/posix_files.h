@@ -1,6 +1,7 @@
 // File operations on the host, with the Windows C run-time's text mode emulated over raw I/O.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 
 #include "platform/files.h"
@@ -9,6 +10,9 @@ namespace reg7140 {
 
 class PosixFiles : public Files {
  public:
+  // Bytes each open file buffers; a CR LF pair may straddle two fills.
+  static constexpr std::size_t kBufferSize = 4096;
+
   PosixFiles();
   ~PosixFiles() override;
 

@@ -1,0 +1,423 @@
+#include "platform/posix/posix_files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <string>
+
+#include "platform/posix/host_path.h"
+
+namespace reg7140 {
+namespace {
+
+constexpr int kMaxFiles = 16;
+constexpr int kCtrlZ = 0x1A;
+
+// What peek_stored() returns instead of a byte.
+constexpr int kAtEnd = -1;
+constexpr int kFailed = -2;
+
+enum class EndKind { kNone, kPhysical, kAtCtrlZ };
+
+struct Stream {
+  int fd = -1;
+  bool writing = false;
+  std::array<char, PosixFiles::kBufferSize> buffer{};
+  // File offset of buffer[0]. Reading: `filled` bytes are buffered and `next` is the first not
+  // yet consumed. Writing: `filled` bytes wait to be written at `base`.
+  long long base = 0;
+  std::size_t next = 0;
+  std::size_t filled = 0;
+  int read_error = 0;
+  // Writing: a failed flush loses data, so every later write and the close must fail too.
+  int write_error = 0;
+  EndKind end = EndKind::kNone;
+  long long ctrl_z_offset = 0;
+};
+
+ssize_t read_retrying(int fd, char* data, std::size_t size) {
+  ssize_t n;
+  do {
+    n = ::read(fd, data, size);
+  } while (n < 0 && errno == EINTR);
+  return n;
+}
+
+int write_all(int fd, const char* data, std::size_t size, std::size_t* written) {
+  *written = 0;
+  while (*written < size) {
+    ssize_t n = ::write(fd, data + *written, size - *written);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) return EIO;
+    *written += static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
+// The next stored byte, not consumed; refills the buffer once it is used up.
+int peek_stored(Stream& s) {
+  if (s.next == s.filled) {
+    s.base += static_cast<long long>(s.filled);
+    s.next = 0;
+    s.filled = 0;
+    ssize_t n = read_retrying(s.fd, s.buffer.data(), s.buffer.size());
+    if (n < 0) {
+      s.read_error = errno;
+      return kFailed;
+    }
+    if (n == 0) return kAtEnd;
+    s.filled = static_cast<std::size_t>(n);
+  }
+  return static_cast<unsigned char>(s.buffer[s.next]);
+}
+
+// The next character of the text: CR LF becomes LF, a Ctrl-Z ends the text and stays unread.
+int get_text(Stream& s) {
+  int c = peek_stored(s);
+  if (c == kAtEnd) s.end = EndKind::kPhysical;
+  if (c < 0) return c;
+  if (c == kCtrlZ) {
+    s.end = EndKind::kAtCtrlZ;
+    s.ctrl_z_offset = s.base + static_cast<long long>(s.next);
+    return kAtEnd;
+  }
+  ++s.next;
+  if (c != '\r') return c;
+  // A CR is a line end only with the LF right after it; a failed look-ahead keeps the CR and
+  // leaves the failure for the next read.
+  if (peek_stored(s) == '\n') {
+    ++s.next;
+    return '\n';
+  }
+  return '\r';
+}
+
+int flush(Stream& s) {
+  if (s.write_error != 0) return s.write_error;
+  std::size_t written = 0;
+  int error = write_all(s.fd, s.buffer.data(), s.filled, &written);
+  s.base += static_cast<long long>(written);
+  s.filled = 0;
+  s.write_error = error;
+  return error;
+}
+
+int put_stored(Stream& s, char c) {
+  if (s.filled == s.buffer.size()) {
+    if (int error = flush(s); error != 0) return error;
+  }
+  s.buffer[s.filled++] = c;
+  return 0;
+}
+
+}  // namespace
+
+struct PosixFiles::State {
+  std::array<Stream, kMaxFiles> streams;
+  std::string program;
+
+  Stream* stream(FileHandle file) {
+    if (file < 0 || file >= kMaxFiles || streams[file].fd < 0) return nullptr;
+    return &streams[file];
+  }
+};
+
+PosixFiles::PosixFiles() : state_(std::make_unique<State>()) {}
+
+PosixFiles::~PosixFiles() {
+  for (int i = 0; i < kMaxFiles; ++i) {
+    if (state_->streams[i].fd >= 0) close(i);
+  }
+}
+
+bool PosixFiles::access(std::string_view path, AccessMode mode) {
+  // The owner's bits stand for the read-only attribute: root would pass access(2) for any file.
+  struct stat status;
+  if (::stat(to_host_path(path).c_str(), &status) != 0) return false;
+  mode_t needed = mode == AccessMode::kReadWrite ? (S_IRUSR | S_IWUSR) : S_IWUSR;
+  return (status.st_mode & needed) == needed;
+}
+
+void PosixFiles::make_writable(std::string_view path) {
+  std::string host = to_host_path(path);
+  struct stat status;
+  if (::stat(host.c_str(), &status) != 0) return;
+  ::chmod(host.c_str(), (status.st_mode & 07777) | S_IRUSR | S_IWUSR);
+}
+
+int PosixFiles::open_text(std::string_view path, OpenMode mode, FileHandle* file) {
+  *file = kNoFile;
+  int slot = 0;
+  while (slot < kMaxFiles && state_->streams[slot].fd >= 0) ++slot;
+  if (slot == kMaxFiles) return EMFILE;
+
+  std::string host = to_host_path(path);
+  int fd = -1;
+  if (mode == OpenMode::kReadText) {
+    fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    struct stat status;
+    int error = 0;
+    if (::fstat(fd, &status) != 0) {
+      error = errno;
+    } else if (S_ISDIR(status.st_mode)) {
+      // The Windows run-time refuses to open a directory as a file, with EACCES.
+      error = EACCES;
+    }
+    if (error != 0) {
+      ::close(fd);
+      return error;
+    }
+  } else {
+    // An existing file is checked before it is truncated: a read-only one must keep its content.
+    fd = ::open(host.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) {
+      fd = ::open(host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd < 0) return errno;
+    } else {
+      if (fd < 0) return errno;
+      struct stat status;
+      int error = 0;
+      if (::fstat(fd, &status) != 0) {
+        error = errno;
+      } else if ((status.st_mode & S_IWUSR) == 0) {
+        error = EACCES;
+      } else if (S_ISREG(status.st_mode) && ::ftruncate(fd, 0) != 0) {
+        error = errno;
+      }
+      if (error != 0) {
+        ::close(fd);
+        return error;
+      }
+    }
+  }
+
+  Stream& s = state_->streams[slot];
+  s = Stream{};
+  s.fd = fd;
+  s.writing = mode == OpenMode::kWriteText;
+  *file = slot;
+  return 0;
+}
+
+LineResult PosixFiles::read_line(FileHandle file, std::span<char> buffer) {
+  Stream* s = state_->stream(file);
+  if (s == nullptr || s->writing) return {LineStatus::kError, 0, EBADF};
+  // No room for even one character: a caller looping until the end would never get there.
+  if (buffer.size() < 2) return {LineStatus::kError, 0, EINVAL};
+
+  std::size_t length = 0;
+  bool at_end = false;
+  while (length < buffer.size() - 1) {
+    int c = get_text(*s);
+    if (c == kFailed) {
+      buffer[0] = '\0';
+      return {LineStatus::kError, 0, s->read_error};
+    }
+    if (c == kAtEnd) {
+      at_end = true;
+      break;
+    }
+    buffer[length++] = static_cast<char>(c);
+    if (c == '\n') break;
+  }
+  buffer[length] = '\0';
+  if (length == 0 && at_end) return {LineStatus::kEndOfFile, 0, 0};
+  return {LineStatus::kLine, length, 0};
+}
+
+int PosixFiles::write(FileHandle file, std::string_view text) {
+  Stream* s = state_->stream(file);
+  if (s == nullptr || !s->writing) return EBADF;
+  if (s->write_error != 0) return s->write_error;
+  for (char c : text) {
+    if (c == '\n') {
+      if (int error = put_stored(*s, '\r'); error != 0) return error;
+    }
+    if (int error = put_stored(*s, c); error != 0) return error;
+  }
+  return 0;
+}
+
+int PosixFiles::tell(FileHandle file, long* position) {
+  Stream* s = state_->stream(file);
+  if (s == nullptr) return EBADF;
+  long long offset = s->base + static_cast<long long>(s->writing ? s->filled : s->next);
+  *position = static_cast<long>(offset);
+  return 0;
+}
+
+int PosixFiles::seek(FileHandle file, long position) {
+  Stream* s = state_->stream(file);
+  if (s == nullptr) return EBADF;
+  if (position < 0) return EINVAL;
+  if (s->writing) {
+    if (int error = flush(*s); error != 0) return error;
+  }
+  if (::lseek(s->fd, static_cast<off_t>(position), SEEK_SET) < 0) return errno;
+  s->base = position;
+  s->next = 0;
+  s->filled = 0;
+  s->end = EndKind::kNone;
+  return 0;
+}
+
+bool PosixFiles::ended_cleanly(FileHandle file) {
+  Stream* s = state_->stream(file);
+  if (s == nullptr || s->writing) return false;
+  if (s->end == EndKind::kPhysical) return true;
+  if (s->end != EndKind::kAtCtrlZ) return false;
+  // Some editors pad a DOS file with Ctrl-Z bytes; anything else after the first one is text
+  // that the read never saw.
+  std::array<char, 512> chunk;
+  off_t offset = static_cast<off_t>(s->ctrl_z_offset);
+  for (;;) {
+    ssize_t n = ::pread(s->fd, chunk.data(), chunk.size(), offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) return true;
+    for (ssize_t i = 0; i < n; ++i) {
+      if (chunk[static_cast<std::size_t>(i)] != kCtrlZ) return false;
+    }
+    offset += n;
+  }
+}
+
+int PosixFiles::close(FileHandle file) {
+  Stream* s = state_->stream(file);
+  if (s == nullptr) return EBADF;
+  int error = s->writing ? flush(*s) : 0;
+  if (::close(s->fd) != 0 && error == 0) error = errno;
+  s->fd = -1;
+  return error;
+}
+
+namespace {
+
+std::string parent_directory(const std::string& host) {
+  std::size_t slash = host.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return host.substr(0, slash);
+}
+
+// Makes a completed rename survive a power loss.
+int sync_directory(const std::string& directory) {
+  int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  int error = 0;
+  // Some file systems cannot sync a directory; the rename itself has been done.
+  if (::fsync(fd) != 0 && errno != EINVAL) error = errno;
+  ::close(fd);
+  return error;
+}
+
+int sync_file(const std::string& host) {
+  int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  int error = ::fsync(fd) != 0 ? errno : 0;
+  ::close(fd);
+  return error;
+}
+
+}  // namespace
+
+int PosixFiles::replace_file(std::string_view from, std::string_view to) {
+  std::string host_from = to_host_path(from);
+  std::string host_to = to_host_path(to);
+  // The new content must be on disk before it takes the old file's place, or a crash could
+  // leave an empty file under the old name.
+  if (int error = sync_file(host_from); error != 0) return error;
+  if (::rename(host_from.c_str(), host_to.c_str()) != 0) return errno;
+  return sync_directory(parent_directory(host_to));
+}
+
+bool PosixFiles::file_time(std::string_view path, std::int64_t* seconds) {
+  struct stat status;
+  if (::stat(to_host_path(path).c_str(), &status) != 0) return false;
+  *seconds = static_cast<std::int64_t>(status.st_mtim.tv_sec);
+  return true;
+}
+
+int PosixFiles::copy_file(std::string_view from, std::string_view to) {
+  std::string host_from = to_host_path(from);
+  std::string host_to = to_host_path(to);
+
+  int source = ::open(host_from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (source < 0) return errno;
+  struct stat source_status;
+  if (::fstat(source, &source_status) != 0) {
+    int error = errno;
+    ::close(source);
+    return error;
+  }
+
+  mode_t mode = 0644;
+  struct stat target_status;
+  if (::stat(host_to.c_str(), &target_status) == 0) {
+    mode = (target_status.st_mode & 07777) | S_IWUSR;
+  } else if (errno != ENOENT) {
+    int error = errno;
+    ::close(source);
+    return error;
+  }
+
+  // The copy is built beside the destination and renamed over it, so the destination is never
+  // a partly written file.
+  std::string directory = parent_directory(host_to);
+  std::string temp = directory + "/.reg7140-copy-XXXXXX";
+  int target = ::mkostemp(temp.data(), O_CLOEXEC);
+  if (target < 0) {
+    int error = errno;
+    ::close(source);
+    return error;
+  }
+
+  int error = 0;
+  std::array<char, 65536> chunk;
+  for (;;) {
+    ssize_t n = read_retrying(source, chunk.data(), chunk.size());
+    if (n < 0) {
+      error = errno;
+      break;
+    }
+    if (n == 0) break;
+    std::size_t written = 0;
+    error = write_all(target, chunk.data(), static_cast<std::size_t>(n), &written);
+    if (error != 0) break;
+  }
+  ::close(source);
+
+  if (error == 0 && ::fchmod(target, mode) != 0) error = errno;
+  if (error == 0) {
+    const struct timespec times[2] = {{0, UTIME_NOW}, source_status.st_mtim};
+    if (::futimens(target, times) != 0) error = errno;
+  }
+  if (error == 0 && ::fsync(target) != 0) error = errno;
+  if (::close(target) != 0 && error == 0) error = errno;
+  if (error == 0 && ::rename(temp.c_str(), host_to.c_str()) != 0) error = errno;
+  if (error != 0) {
+    ::unlink(temp.c_str());
+    return error;
+  }
+  return sync_directory(directory);
+}
+
+std::string_view PosixFiles::program_file() {
+  if (state_->program.empty()) {
+    std::array<char, 4096> path;
+    ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
+    if (n > 0 && static_cast<std::size_t>(n) < path.size()) {
+      state_->program.assign(path.data(), static_cast<std::size_t>(n));
+    }
+  }
+  return state_->program;
+}
+
+}  // namespace reg7140
