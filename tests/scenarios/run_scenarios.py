@@ -265,8 +265,10 @@ def snapshot_files(root):
 
 
 def contents(root):
-    """The files' bytes; a second run rewrites some files with the same bytes."""
-    return {rel: data for rel, (data, _) in snapshot_files(root).items()}
+    """The files' bytes; a second run rewrites some files with the same bytes, and leaves a
+    scratch copy of the INF file that it had nothing to insert into."""
+    return {rel: data for rel, (data, _) in snapshot_files(root).items()
+            if os.path.basename(rel).lower() != "netzor.new"}
 
 
 def run_scenario(directory, backend, backend_name):
@@ -281,7 +283,7 @@ def run_scenario(directory, backend, backend_name):
     for level in levels:
         args = settings["args"].replace("{level}", str(level)).split()
         expected_out = detailed if level is None else output_at_level(detailed, level)
-        label = f"{os.path.basename(directory)}" + ("" if level is None else f" at level {level}")
+        label = os.path.basename(os.path.normpath(directory)) + ("" if level is None else f" at level {level}")
         with tempfile.TemporaryDirectory(prefix="reg7140-scenario-") as root:
             machine = os.path.join(directory, "machine")
             if os.path.isdir(machine):
