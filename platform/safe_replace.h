@@ -1,0 +1,60 @@
+// Replacing and copying files the Windows way, written against a handful of primitive file
+// operations so that the steps (and their failure paths) can run against a stand-in file system.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "platform/fixed_text.h"
+
+namespace reg7140 {
+
+// Windows error codes that the steps look at.
+inline constexpr unsigned long kWinErrorFileNotFound = 2;
+inline constexpr unsigned long kWinErrorPathNotFound = 3;
+inline constexpr unsigned long kWinErrorAccessDenied = 5;
+inline constexpr unsigned long kWinErrorSharingViolation = 32;
+inline constexpr unsigned long kWinErrorFileExists = 80;
+inline constexpr unsigned long kWinErrorCallNotImplemented = 120;
+inline constexpr unsigned long kWinErrorAlreadyExists = 183;
+
+// The command interpreter of Windows 95 takes at most 126 characters after its own name; the
+// command goes after " /c ". A longer line would be cut short and could name another file.
+inline constexpr std::size_t kMaxCommandLength = 122;
+
+class FileSystemOps {
+ public:
+  virtual ~FileSystemOps() = default;
+
+  // MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING): 0, or the Windows error code.
+  virtual unsigned long move_replacing(const char* from, const char* to) = 0;
+  // rename() of the C run-time: 0 or errno; fails when `to` exists.
+  virtual int rename(const char* from, const char* to) = 0;
+  // remove() of the C run-time: 0 or errno.
+  virtual int remove(const char* path) = 0;
+  // True when `path` exists; `size` then receives its length in bytes.
+  virtual bool file_size(const char* path, std::int64_t* size) = 0;
+  // Hands what the system still holds of the file to the disk. Best effort: a file that cannot
+  // be flushed is replaced all the same.
+  virtual void flush(const char* path) = 0;
+  // Runs `command` through the command interpreter and waits for it to end.
+  virtual void run_command(const char* command) = 0;
+};
+
+// errno for a Windows error code.
+int errno_from_windows_error(unsigned long error);
+
+// A name beside `path` in the same directory: its base name cut to 8 characters, with any dot
+// in it made an underscore, then '.', `tag` and `number` as two digits
+// ("C:\WINDOWS\inf\netzor.inf", 'b', 3 -> "C:\WINDOWS\inf\netzor.b03"). False when it does not fit.
+bool sibling_name(std::string_view path, char tag, int number, PathText* name);
+
+// Puts `from` in the place of `to`. 0 or errno.
+int replace_file_via(FileSystemOps& ops, std::string_view from, std::string_view to);
+
+// Copies `from` over `to` with the command interpreter's copy, into a scratch file beside `to`
+// that then replaces `to`. On failure `to` is left as it was. 0 or errno.
+int copy_file_via_interpreter(FileSystemOps& ops, std::string_view from, std::string_view to);
+
+}  // namespace reg7140
