@@ -1,0 +1,327 @@
+#include "platform/win32/win32_files.h"
+
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/fixed_text.h"
+
+namespace reg7140 {
+namespace {
+
+constexpr int kMaxFiles = 16;
+constexpr int kCtrlZByte = 0x1A;
+constexpr int kAccessWrite = 2;
+constexpr int kAccessReadWrite = 6;
+
+// What get_text() returns instead of a character.
+constexpr int kAtEnd = -1;
+constexpr int kFailed = -2;
+
+enum class EndKind { kNone, kPhysical, kCtrlZ };
+
+// Files are opened in binary mode and the text mode is done here: the run-time's own text mode
+// tells wrong positions for lines that end in a bare LF (it counts every LF it returned as CR
+// LF), and the INF job rewinds to positions it told.
+struct Stream {
+  std::FILE* file = nullptr;
+  bool writing = false;
+  EndKind end = EndKind::kNone;
+  long ctrl_z_offset = -1;
+  // Writing: once data is lost, every later write and the close must fail too.
+  int write_error = 0;
+};
+
+int last_errno() { return errno != 0 ? errno : EIO; }
+
+// 0, or why `path` cannot be handed to the run-time: one with a NUL inside would name another
+// file.
+int to_c_path(std::string_view path, PathText* out) {
+  if (path.empty() || path.find('\0') != std::string_view::npos) return EINVAL;
+  return out->assign(path) ? 0 : ENAMETOOLONG;
+}
+
+// The next character of the text: CR LF becomes LF, and a Ctrl-Z ends the text and stays unread.
+int get_text(Stream& s) {
+  if (s.end == EndKind::kCtrlZ) return kAtEnd;
+  int c = std::getc(s.file);
+  if (c == EOF) {
+    if (std::ferror(s.file)) return kFailed;
+    s.end = EndKind::kPhysical;
+    return kAtEnd;
+  }
+  if (c == kCtrlZByte) {
+    std::ungetc(c, s.file);
+    s.end = EndKind::kCtrlZ;
+    s.ctrl_z_offset = std::ftell(s.file);
+    return kAtEnd;
+  }
+  if (c != '\r') return c;
+  // A CR is a line end only with the LF right after it; a failed look-ahead keeps the CR, and
+  // the stream's error flag fails the next read.
+  const int next = std::getc(s.file);
+  if (next == '\n') return '\n';
+  if (next != EOF) std::ungetc(next, s.file);
+  return '\r';
+}
+
+int put_bytes(Stream& s, const char* data, std::size_t size) {
+  if (size == 0) return 0;
+  errno = 0;
+  if (std::fwrite(data, 1, size, s.file) != size) s.write_error = last_errno();
+  return s.write_error;
+}
+
+int stat_path(const char* path, struct _stat* status) { return _stat(path, status); }
+
+}  // namespace
+
+Win32FileSystemOps::Win32FileSystemOps() {
+  if (HMODULE kernel = GetModuleHandleA("KERNEL32.DLL"); kernel != nullptr) {
+    move_file_ex_ = reinterpret_cast<void (*)()>(GetProcAddress(kernel, "MoveFileExA"));
+  }
+}
+
+unsigned long Win32FileSystemOps::move_replacing(const char* from, const char* to) {
+  if (move_file_ex_ == nullptr) return ERROR_CALL_NOT_IMPLEMENTED;
+  const auto move_file_ex = reinterpret_cast<decltype(&MoveFileExA)>(move_file_ex_);
+  if (move_file_ex(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return 0;
+  }
+  const DWORD error = GetLastError();
+  return error != 0 ? error : ERROR_GEN_FAILURE;
+}
+
+int Win32FileSystemOps::rename(const char* from, const char* to) {
+  errno = 0;
+  return std::rename(from, to) == 0 ? 0 : last_errno();
+}
+
+int Win32FileSystemOps::remove(const char* path) {
+  errno = 0;
+  return std::remove(path) == 0 ? 0 : last_errno();
+}
+
+bool Win32FileSystemOps::file_size(const char* path, std::int64_t* size) {
+  struct _stat status;
+  if (stat_path(path, &status) != 0) return false;
+  *size = static_cast<std::int64_t>(status.st_size);
+  return true;
+}
+
+void Win32FileSystemOps::flush(const char* path) {
+  const HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  FlushFileBuffers(file);
+  CloseHandle(file);
+}
+
+void Win32FileSystemOps::run_command(const char* command) {
+  // The interpreter that COMSPEC names; its result says nothing about the copy on Windows 95.
+  std::system(command);
+}
+
+struct Win32Files::State {
+  std::unique_ptr<Win32FileSystemOps> own_ops;
+  FileSystemOps* ops = nullptr;
+  std::array<Stream, kMaxFiles> streams;
+  PathText program;
+
+  Stream* stream(FileHandle file) {
+    if (file < 0 || file >= kMaxFiles || streams[file].file == nullptr) return nullptr;
+    return &streams[file];
+  }
+};
+
+Win32Files::Win32Files() : state_(std::make_unique<State>()) {
+  state_->own_ops = std::make_unique<Win32FileSystemOps>();
+  state_->ops = state_->own_ops.get();
+}
+
+Win32Files::Win32Files(FileSystemOps& ops) : state_(std::make_unique<State>()) {
+  state_->ops = &ops;
+}
+
+Win32Files::~Win32Files() {
+  for (int i = 0; i < kMaxFiles; ++i) {
+    if (state_->streams[i].file != nullptr) close(i);
+  }
+}
+
+bool Win32Files::access(std::string_view path, AccessMode mode) {
+  PathText c_path;
+  if (to_c_path(path, &c_path) != 0) return false;
+  return _access(c_path.c_str(), mode == AccessMode::kWrite ? kAccessWrite : kAccessReadWrite) == 0;
+}
+
+void Win32Files::make_writable(std::string_view path) {
+  // The run-time changes the read-only attribute alone and keeps the others.
+  PathText c_path;
+  if (to_c_path(path, &c_path) == 0) _chmod(c_path.c_str(), _S_IREAD | _S_IWRITE);
+}
+
+int Win32Files::open_text(std::string_view path, OpenMode mode, FileHandle* file) {
+  *file = kNoFile;
+  int slot = 0;
+  while (slot < kMaxFiles && state_->streams[slot].file != nullptr) ++slot;
+  if (slot == kMaxFiles) return EMFILE;
+  PathText c_path;
+  if (const int error = to_c_path(path, &c_path); error != 0) return error;
+
+  // "w" refuses a read-only file before it truncates anything.
+  errno = 0;
+  std::FILE* opened = std::fopen(c_path.c_str(), mode == OpenMode::kReadText ? "rb" : "wb");
+  if (opened == nullptr) return last_errno();
+
+  Stream& s = state_->streams[slot];
+  s = Stream{};
+  s.file = opened;
+  s.writing = mode == OpenMode::kWriteText;
+  *file = slot;
+  return 0;
+}
+
+LineResult Win32Files::read_line(FileHandle file, std::span<char> buffer) {
+  Stream* s = state_->stream(file);
+  if (s == nullptr || s->writing) return {LineStatus::kError, 0, EBADF};
+  // No room for even one character: a caller looping until the end would never get there.
+  if (buffer.size() < 2) return {LineStatus::kError, 0, EINVAL};
+
+  std::size_t length = 0;
+  bool at_end = false;
+  errno = 0;
+  while (length < buffer.size() - 1) {
+    const int c = get_text(*s);
+    if (c == kFailed) {
+      buffer[0] = '\0';
+      return {LineStatus::kError, 0, last_errno()};
+    }
+    if (c == kAtEnd) {
+      at_end = true;
+      break;
+    }
+    buffer[length++] = static_cast<char>(c);
+    if (c == '\n') break;
+  }
+  buffer[length] = '\0';
+  if (length == 0 && at_end) return {LineStatus::kEndOfFile, 0, 0};
+  return {LineStatus::kLine, length, 0};
+}
+
+int Win32Files::write(FileHandle file, std::string_view text) {
+  Stream* s = state_->stream(file);
+  if (s == nullptr || !s->writing) return EBADF;
+  if (s->write_error != 0) return s->write_error;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\n') continue;
+    if (int error = put_bytes(*s, text.data() + start, i - start); error != 0) return error;
+    if (int error = put_bytes(*s, "\r\n", 2); error != 0) return error;
+    start = i + 1;
+  }
+  return put_bytes(*s, text.data() + start, text.size() - start);
+}
+
+int Win32Files::tell(FileHandle file, long* position) {
+  Stream* s = state_->stream(file);
+  if (s == nullptr) return EBADF;
+  errno = 0;
+  const long offset = std::ftell(s->file);
+  if (offset < 0) return last_errno();
+  *position = offset;
+  return 0;
+}
+
+int Win32Files::seek(FileHandle file, long position) {
+  Stream* s = state_->stream(file);
+  if (s == nullptr) return EBADF;
+  if (position < 0) return EINVAL;
+  if (s->write_error != 0) return s->write_error;
+  errno = 0;
+  if (std::fseek(s->file, position, SEEK_SET) != 0) {
+    const int error = last_errno();
+    // A write stream flushes before it moves; what it could not write is lost.
+    if (s->writing) s->write_error = error;
+    return error;
+  }
+  s->end = EndKind::kNone;
+  return 0;
+}
+
+bool Win32Files::ended_cleanly(FileHandle file) {
+  Stream* s = state_->stream(file);
+  if (s == nullptr || s->writing) return false;
+  if (s->end == EndKind::kPhysical) return true;
+  if (s->end != EndKind::kCtrlZ || s->ctrl_z_offset < 0) return false;
+  // Some editors pad a DOS file with Ctrl-Z bytes; anything else after the first one is text
+  // that the read never saw.
+  if (std::fseek(s->file, s->ctrl_z_offset, SEEK_SET) != 0) return false;
+  bool clean = true;
+  for (;;) {
+    const int c = std::getc(s->file);
+    if (c == EOF) {
+      clean = !std::ferror(s->file);
+      break;
+    }
+    if (c != kCtrlZByte) {
+      clean = false;
+      break;
+    }
+  }
+  std::clearerr(s->file);
+  std::fseek(s->file, s->ctrl_z_offset, SEEK_SET);
+  return clean;
+}
+
+int Win32Files::close(FileHandle file) {
+  Stream* s = state_->stream(file);
+  if (s == nullptr) return EBADF;
+  errno = 0;
+  int error = std::fclose(s->file) != 0 ? last_errno() : 0;
+  if (s->write_error != 0) error = s->write_error;
+  s->file = nullptr;
+  return error;
+}
+
+int Win32Files::replace_file(std::string_view from, std::string_view to) {
+  PathText c_from;
+  PathText c_to;
+  if (const int error = to_c_path(from, &c_from); error != 0) return error;
+  if (const int error = to_c_path(to, &c_to); error != 0) return error;
+  return replace_file_via(*state_->ops, c_from.view(), c_to.view());
+}
+
+bool Win32Files::file_time(std::string_view path, std::int64_t* seconds) {
+  PathText c_path;
+  if (to_c_path(path, &c_path) != 0) return false;
+  struct _stat status;
+  if (stat_path(c_path.c_str(), &status) != 0) return false;
+  *seconds = static_cast<std::int64_t>(status.st_mtime);
+  return true;
+}
+
+int Win32Files::copy_file(std::string_view from, std::string_view to) {
+  PathText c_from;
+  PathText c_to;
+  if (const int error = to_c_path(from, &c_from); error != 0) return error;
+  if (const int error = to_c_path(to, &c_to); error != 0) return error;
+  return copy_file_via_interpreter(*state_->ops, c_from.view(), c_to.view());
+}
+
+std::string_view Win32Files::program_file() {
+  if (state_->program.empty()) {
+    std::array<char, MAX_PATH + 1> path{};
+    const DWORD length = GetModuleFileNameA(nullptr, path.data(), MAX_PATH);
+    if (length > 0 && length < MAX_PATH)
+      state_->program.assign(std::string_view(path.data(), length));
+  }
+  return state_->program.view();
+}
+
+}  // namespace reg7140
