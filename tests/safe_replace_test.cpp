@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <functional>
 #include <map>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -100,6 +101,8 @@ struct MoveErrorCase {
   unsigned long windows_error;
   int expected_errno;
 };
+
+void PrintTo(const MoveErrorCase& c, std::ostream* out) { *out << "error " << c.windows_error; }
 
 class SafeReplaceMoveError : public testing::TestWithParam<MoveErrorCase> {};
 
@@ -334,6 +337,8 @@ struct SiblingCase {
   int number;
   const char* expected;
 };
+
+void PrintTo(const SiblingCase& c, std::ostream* out) { *out << c.path; }
 
 class SiblingName : public testing::TestWithParam<SiblingCase> {};
 
