@@ -1,7 +1,7 @@
 #include "app/report.h"
 
 #include <array>
-#include <cstdio>
+#include <cstddef>
 
 namespace reg7140 {
 
@@ -23,36 +23,58 @@ long code_of(const ReportSite& site, long code) {
   return code;
 }
 
+// One report's text, built in place: the C run-time's formatted output would tie the Windows
+// program to more of the system than it needs.
+class Text {
+ public:
+  Text& operator<<(std::string_view part) {
+    for (char c : part) {
+      if (length_ < buffer_.size()) buffer_[length_++] = c;
+    }
+    return *this;
+  }
+  Text& operator<<(long number) {
+    std::array<char, 24> digits{};
+    std::size_t count = 0;
+    // Negative numbers are built digit by digit as negatives, so the lowest one prints too.
+    const bool negative = number < 0;
+    do {
+      const long digit = number % 10;
+      digits[count++] = static_cast<char>('0' + (negative ? -digit : digit));
+      number /= 10;
+    } while (number != 0);
+    if (negative) *this << "-";
+    while (count > 0) *this << std::string_view(&digits[--count], 1);
+    return *this;
+  }
+  std::string_view view() const { return {buffer_.data(), length_}; }
+
+ private:
+  std::array<char, 512> buffer_{};
+  std::size_t length_ = 0;
+};
+
 }  // namespace
 
 void report_error(const Reporter& reporter, const ReportSite& site, long code) {
   if (reporter.report_level == kSilentLevel) return;
-  std::array<char, 512> text{};
-  int length = 0;
+  Text text;
   if (reporter.report_level == kDetailedLevel) {
-    length = std::snprintf(
-        text.data(), text.size(), "%.*s: Errorcode %ld returned from %.*s on line %d\n%.*s\n",
-        static_cast<int>(kSourceName.size()), kSourceName.data(), code_of(site, code),
-        static_cast<int>(site.label.size()), site.label.data(), site.line,
-        static_cast<int>(site.message.size()), site.message.data());
-  } else {
-    length = std::snprintf(text.data(), text.size(), "%.*s\n",
-                           static_cast<int>(site.message.size()), site.message.data());
+    text << kSourceName << ": Errorcode " << code_of(site, code) << " returned from " << site.label
+         << " on line " << static_cast<long>(site.line) << "\n";
   }
-  if (length > 0)
-    reporter.console.write(std::string_view(text.data(), static_cast<std::size_t>(length)));
+  text << site.message << "\n";
+  reporter.console.write(text.view());
 }
 
 void print_usage(Console& console, std::string_view message) {
-  std::array<char, 512> text{};
-  int length = std::snprintf(text.data(), text.size(),
-                             "%.*s\n\n\tUsage: %.*s [/D[Level]]\n\n\t/D enables error messages:\n",
-                             static_cast<int>(message.size()), message.data(),
-                             static_cast<int>(kProgramName.size()), kProgramName.data());
-  if (length > 0) console.write(std::string_view(text.data(), static_cast<std::size_t>(length)));
-  console.write("\t\tLevel 0 : No output generated\n");
-  console.write("\t\t      1 : Error messages displayed (default)\n");
-  console.write("\t\t      9 : Detailed error messages displayed\n");
+  Text text;
+  text << message << "\n\n\tUsage: " << kProgramName
+       << " [/D[Level]]\n\n\t/D enables error messages:\n"
+       << "\t\tLevel 0 : No output generated\n"
+       << "\t\t      1 : Error messages displayed (default)\n"
+       << "\t\t      9 : Detailed error messages displayed\n";
+  console.write(text.view());
 }
 
 }  // namespace reg7140

@@ -2,21 +2,9 @@
 
 #include <string_view>
 
+#include "platform/ascii.h"
+
 namespace reg7140 {
-
-namespace {
-
-char fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equals_folded(std::string_view text, std::string_view lower) {
-  if (text.size() != lower.size()) return false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (fold(text[i]) != lower[i]) return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 bool parse_switches(std::span<const char* const> arguments, Switches* switches) {
   for (std::size_t i = 1; i < arguments.size(); ++i) {

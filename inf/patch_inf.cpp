@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "inf/inserted_text.h"
+#include "platform/ascii.h"
 
 namespace reg7140 {
 
@@ -59,17 +60,6 @@ struct InfJob {
   long saved_in_pos = 0;
   long saved_out_pos = 0;
 };
-
-// Only the ASCII letters fold: bytes of other code pages must compare as they are.
-char fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool starts_with_folded(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (fold(text[i]) != fold(prefix[i])) return false;
-  }
-  return true;
-}
 
 bool is_header(std::string_view piece) { return !piece.empty() && piece[0] == '['; }
 bool is_comment(std::string_view piece) { return !piece.empty() && piece[0] == ';'; }

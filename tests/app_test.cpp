@@ -95,8 +95,8 @@ INSTANTIATE_TEST_SUITE_P(
         ReportCase{9, &site::kNoSourceDriver, 0,
                    "reg7140: Errorcode 2 returned from stat on line 836\n"
                    "Could not find driver on source disk. Driver not updated.\n"},
-        ReportCase{9, &site::kSetOverride, -5,
-                   "reg7140: Errorcode -5 returned from RegSetValueEx on line 390\n"
+        ReportCase{9, &site::kSetOverride, -2147483647L - 1,
+                   "reg7140: Errorcode -2147483648 returned from RegSetValueEx on line 390\n"
                    "Could not set ZV-7140 override CIS value.\n"}));
 
 class FakeVersion : public VersionSource {
