@@ -3,13 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <span>
 #include <string>
 #include <vector>
 
 namespace reg7140 {
 namespace {
 
-std::string bytes_text(const std::vector<std::uint8_t>& data) {
+std::string bytes_text(std::span<const std::uint8_t> data) {
   return std::string(data.begin(), data.end());
 }
 

@@ -38,24 +38,21 @@ RegStatus status_from_errno(int error) {
   }
 }
 
-bool read_whole_file(int fd, std::string* out) {
+// Reads the registry file in pieces straight into the tree, so that the file's text is never held
+// whole. False when it cannot be read or does not parse.
+bool read_registry(int fd, RegistryTree* tree) {
   struct stat st {};
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  out->clear();
-  out->reserve(static_cast<std::size_t>(st.st_size));
-  char chunk[1 << 16];
-  for (;;) {
-    ssize_t n = read(fd, chunk, sizeof chunk);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
+  const TextSource source = [fd](std::span<char> buffer) -> long {
+    for (;;) {
+      ssize_t n = read(fd, buffer.data(), buffer.size());
+      if (n >= 0 || errno != EINTR) return static_cast<long>(n);
     }
-    if (n == 0) return true;
-    out->append(chunk, static_cast<std::size_t>(n));
-  }
+  };
+  return parse_regedit4(source, tree);
 }
 
-bool write_all(int fd, const std::string& text) {
+bool write_all(int fd, std::string_view text) {
   std::size_t done = 0;
   while (done < text.size()) {
     ssize_t n = write(fd, text.data() + done, text.size() - done);
@@ -74,7 +71,7 @@ bool write_all(int fd, const std::string& text) {
 
 // Writes the file beside its old copy and renames it into place, so that the registry file on
 // disk is always either the old or the new one, never a torn one.
-RegStatus save_file(const std::string& path, const std::string& text) {
+RegStatus save_file(const std::string& path, const RegistryTree& tree) {
   std::string target = path;
   struct stat st {};
   // A symbolic link stays in place; the file it points to gets the new content.
@@ -96,7 +93,14 @@ RegStatus save_file(const std::string& path, const std::string& text) {
   int fd = mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) return status_from_errno(errno);
 
-  bool ok = write_all(fd, text);
+  // The text goes out as it is written: a large registry is never held as one string.
+  int write_error = 0;
+  bool ok = tree.write([fd, &write_error](std::string_view piece) {
+    if (write_all(fd, piece)) return true;
+    write_error = errno;
+    return false;
+  });
+  if (!ok) errno = write_error;
   if (ok && existed && (st.st_uid != geteuid() || st.st_gid != getegid())) {
     // Keeping the owner only works with the right to do so; the content matters more.
     [[maybe_unused]] int ignored = fchown(fd, st.st_uid, st.st_gid);
@@ -157,14 +161,12 @@ struct FileRegistry::State {
       bad = errno != ENOENT;
       return;
     }
-    std::string text;
-    bool read_ok = read_whole_file(fd, &text);
+    bad = !read_registry(fd, &tree);
     close(fd);
-    bad = !read_ok || !parse_regedit4(text, &tree);
     if (bad) tree = RegistryTree();
   }
 
-  RegStatus save() { return save_file(path, tree.write()); }
+  RegStatus save() { return save_file(path, tree); }
 
   OpenKey* lookup(KeyHandle handle) {
     if (handle == kNoKey || handle > handles.size()) return nullptr;

@@ -1,6 +1,7 @@
 #include "platform/posix/regedit4.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace reg7140 {
@@ -114,10 +115,16 @@ bool parse_hex_segment(std::string_view s, HexState* state, std::vector<std::uin
 
 void append_quoted(std::string* out, std::string_view text) {
   out->push_back('"');
-  for (char c : text) {
-    if (c == '\\' || c == '"') out->push_back('\\');
-    out->push_back(c);
+  // Runs without a character to escape go in at once.
+  std::size_t run = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\' || text[i] == '"') {
+      out->append(text.substr(run, i - run));
+      out->push_back('\\');
+      run = i;
+    }
   }
+  out->append(text.substr(run));
   out->push_back('"');
 }
 
@@ -137,19 +144,19 @@ constexpr std::array<char, 256 * 3> kHexItems = [] {
 void append_hex_byte(std::string* out, std::uint8_t b) { out->append(&kHexItems[b * 3], 2); }
 
 void append_hex_number(std::string* out, std::uint32_t value, int min_digits) {
-  char digits[8];
-  int n = 0;
+  std::array<char, 8> digits;
+  std::size_t n = 8;
   do {
-    digits[n++] = kHexDigits[value & 0x0F];
+    digits[--n] = kHexDigits[value & 0x0F];
     value >>= 4;
   } while (value != 0);
-  while (n < min_digits) digits[n++] = '0';
-  while (n > 0) out->push_back(digits[--n]);
+  while (8 - n < static_cast<std::size_t>(min_digits)) digits[--n] = '0';
+  out->append(digits.data() + n, 8 - n);
 }
 
 // Whether REG_SZ data reads back unchanged when written as "text": the text, then exactly one
 // zero byte, and nothing a line cannot hold.
-bool writable_as_text(const std::vector<std::uint8_t>& data) {
+bool writable_as_text(std::span<const std::uint8_t> data) {
   if (data.empty() || data.back() != 0) return false;
   for (std::size_t i = 0; i + 1 < data.size(); ++i) {
     if (!is_text_byte(data[i])) return false;
@@ -158,19 +165,29 @@ bool writable_as_text(const std::vector<std::uint8_t>& data) {
 }
 
 // Hex list wrapped as regedit wraps it: a backslash after a comma once the line is long enough,
-// continuation lines indented by two blanks.
-void append_hex_list(std::string* out, std::size_t line_start,
-                     const std::vector<std::uint8_t>& data) {
-  for (std::size_t i = 0; i < data.size(); ++i) {
-    if (i + 1 == data.size()) {
-      append_hex_byte(out, data[i]);
-      break;
+// continuation lines indented by two blanks. Each line is put together before it is appended.
+void append_hex_list(std::string* out, std::size_t line_start, std::span<const std::uint8_t> data) {
+  // A line holds at most 26 items (78 characters) before it wraps, and the wrap takes 5.
+  std::array<char, 96> line;
+  std::size_t column = out->size() - line_start;
+  std::size_t i = 0;
+  while (i < data.size()) {
+    char* p = line.data();
+    for (;;) {
+      const char* item = &kHexItems[data[i] * 3];
+      if (++i == data.size()) {
+        p = std::copy_n(item, 2, p);
+        break;
+      }
+      p = std::copy_n(item, 3, p);
+      column += 3;
+      if (column >= kHexWrapColumn) {
+        p = std::copy_n("\\\r\n  ", 5, p);
+        column = 2;
+        break;
+      }
     }
-    out->append(&kHexItems[data[i] * 3], 3);
-    if (out->size() - line_start >= kHexWrapColumn) {
-      out->append("\\\r\n  ");
-      line_start = out->size() - 2;
-    }
+    out->append(line.data(), static_cast<std::size_t>(p - line.data()));
   }
 }
 
@@ -218,28 +235,67 @@ std::string folded(std::string_view s) {
   return out;
 }
 
-// Splits REGEDIT4 text into lines: LF or CR LF ends a line.
+// Splits REGEDIT4 text into lines: LF or CR LF ends a line. The text comes from a source in
+// pieces; a line stays valid until the next call.
 class LineReader {
  public:
-  explicit LineReader(std::string_view text) : text_(text) {}
+  explicit LineReader(const TextSource& source) : source_(source), buffer_(kReadPiece) {}
 
   bool next(std::string_view* line) {
-    if (pos_ >= text_.size()) return false;
-    std::size_t end = text_.find('\n', pos_);
-    if (end == std::string_view::npos) end = text_.size();
-    std::string_view l = text_.substr(pos_, end - pos_);
-    pos_ = end + 1;
+    std::size_t searched = pos_;
+    std::string_view l;
+    for (;;) {
+      std::size_t end = window_.find('\n', searched);
+      if (end != std::string_view::npos) {
+        l = window_.substr(pos_, end - pos_);
+        pos_ = end + 1;
+        break;
+      }
+      searched = window_.size() - pos_;
+      if (!refill()) {
+        if (failed_ || pos_ >= window_.size()) return false;
+        l = window_.substr(pos_);
+        pos_ = window_.size();
+        break;
+      }
+    }
     if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
     ++number_;
     *line = l;
     return true;
   }
   std::size_t number() const { return number_; }
+  bool failed() const { return failed_; }
 
  private:
-  std::string_view text_;
-  std::size_t pos_ = 0;
+  static constexpr std::size_t kReadPiece = 1 << 16;
+
+  // Moves the unread rest to the front and reads more after it; false when nothing more came.
+  bool refill() {
+    if (at_end_) return false;
+    std::size_t rest = window_.size() - pos_;
+    std::copy(buffer_.begin() + static_cast<std::ptrdiff_t>(pos_),
+              buffer_.begin() + static_cast<std::ptrdiff_t>(window_.size()), buffer_.begin());
+    // A line longer than the buffer.
+    if (rest == buffer_.size()) buffer_.resize(buffer_.size() * 2);
+    long n = source_(std::span<char>(buffer_.data() + rest, buffer_.size() - rest));
+    if (n <= 0) {
+      at_end_ = true;
+      failed_ = n < 0;
+      n = 0;
+    }
+    window_ = std::string_view(buffer_.data(), rest + static_cast<std::size_t>(n));
+    pos_ = 0;
+    return n > 0;
+  }
+
+  const TextSource& source_;
+  std::vector<char> buffer_;
+  std::string_view window_;  // the buffered text
+  std::size_t pos_ = 0;      // start of the next line in window_
   std::size_t number_ = 0;
+  bool at_end_ = false;
+  bool failed_ = false;
 };
 
 bool is_text_line(std::string_view line) {
@@ -272,10 +328,67 @@ bool names_equal(std::string_view a, std::string_view b) {
   return true;
 }
 
+std::uint8_t* ValueData::heap() const {
+  std::uint8_t* block = nullptr;
+  std::memcpy(&block, inline_, sizeof block);
+  return block;
+}
+
+void ValueData::release() {
+  if (on_heap()) delete[] heap();
+  size_ = 0;
+}
+
+void ValueData::assign(std::span<const std::uint8_t> bytes) {
+  // `bytes` may lie in this value's own storage: it is copied before that is released.
+  if (bytes.size() > kInline) {
+    std::uint8_t* block = new std::uint8_t[bytes.size()];
+    std::copy(bytes.begin(), bytes.end(), block);
+    release();
+    std::memcpy(inline_, &block, sizeof block);
+  } else {
+    std::uint8_t copy[kInline];
+    std::copy(bytes.begin(), bytes.end(), copy);
+    release();
+    std::copy_n(copy, bytes.size(), inline_);
+  }
+  size_ = static_cast<std::uint32_t>(bytes.size());
+}
+
+ValueData::ValueData(ValueData&& other) noexcept : size_(other.size_) {
+  std::memcpy(inline_, other.inline_, kInline);
+  other.size_ = 0;
+}
+
+ValueData& ValueData::operator=(const ValueData& other) {
+  if (this != &other) assign(other.span());
+  return *this;
+}
+
+ValueData& ValueData::operator=(ValueData&& other) noexcept {
+  if (this != &other) {
+    release();
+    size_ = other.size_;
+    std::memcpy(inline_, other.inline_, kInline);
+    other.size_ = 0;
+  }
+  return *this;
+}
+
+const std::string& RegistryKey::class_name() const {
+  static const std::string kNone;
+  return extra_ ? extra_->class_name : kNone;
+}
+
+RegistryKey::Extra& RegistryKey::extra() {
+  if (!extra_) extra_ = std::make_unique<Extra>();
+  return *extra_;
+}
+
 RegistryKey* RegistryKey::find_child(std::string_view name) const {
-  if (!child_index_.empty()) {
-    auto it = child_index_.find(name);
-    return it == child_index_.end() ? nullptr : it->second;
+  if (extra_ && !extra_->child_index.empty()) {
+    auto it = extra_->child_index.find(name);
+    return it == extra_->child_index.end() ? nullptr : it->second;
   }
   for (const auto& child : children_) {
     if (names_equal(child->name_, name)) return child.get();
@@ -284,9 +397,9 @@ RegistryKey* RegistryKey::find_child(std::string_view name) const {
 }
 
 std::size_t RegistryKey::value_index(std::string_view name) const {
-  if (!value_index_.empty()) {
-    auto it = value_index_.find(name);
-    return it == value_index_.end() ? npos : it->second;
+  if (extra_ && !extra_->value_index.empty()) {
+    auto it = extra_->value_index.find(name);
+    return it == extra_->value_index.end() ? npos : it->second;
   }
   for (std::size_t i = 0; i < values_.size(); ++i) {
     if (names_equal(values_[i].name, name)) return i;
@@ -302,18 +415,20 @@ const RegistryValue* RegistryKey::find_value(std::string_view name) const {
 RegistryKey* RegistryKey::add_child(std::string name) {
   children_.push_back(std::make_unique<RegistryKey>(std::move(name), this));
   RegistryKey* child = children_.back().get();
-  if (!child_index_.empty()) {
-    child_index_.emplace(child->name_, child);
+  if (extra_ && !extra_->child_index.empty()) {
+    extra_->child_index.emplace(child->name_, child);
   } else if (children_.size() > kIndexThreshold) {
-    for (const auto& c : children_) child_index_.emplace(c->name_, c.get());
+    auto& index = extra().child_index;
+    for (const auto& c : children_) index.emplace(c->name_, c.get());
   }
   return child;
 }
 
 void RegistryKey::rebuild_value_index() {
-  value_index_.clear();
+  if (extra_) extra_->value_index.clear();
   if (values_.size() <= kIndexThreshold) return;
-  for (std::size_t i = 0; i < values_.size(); ++i) value_index_.emplace(values_[i].name, i);
+  auto& index = extra().value_index;
+  for (std::size_t i = 0; i < values_.size(); ++i) index.emplace(values_[i].name, i);
 }
 
 RegistryTree::RegistryTree() {
@@ -340,37 +455,40 @@ RegistryKey* RegistryTree::find(RegistryKey* from, std::string_view path) {
 void RegistryTree::mark_written(RegistryKey* key, std::uint64_t rank) {
   key->written_ = true;
   key->rank_ = rank;
-  order_.emplace(rank, key);
+  auto at = std::upper_bound(order_.begin(), order_.end(), rank,
+                             [](std::uint64_t r, const RegistryKey* k) { return r < k->rank_; });
+  order_.insert(at, key);
 }
 
 void RegistryTree::renumber() {
-  std::map<std::uint64_t, RegistryKey*> renumbered;
   std::uint64_t rank = 0;
-  for (auto& entry : order_) {
+  for (RegistryKey* key : order_) {
     rank += kRankGap;
-    entry.second->rank_ = rank;
-    renumbered.emplace_hint(renumbered.end(), rank, entry.second);
+    key->rank_ = rank;
   }
-  order_.swap(renumbered);
 }
 
 void RegistryTree::place_after(RegistryKey* key, std::uint64_t after, bool at_end) {
   if (at_end || order_.empty()) {
-    mark_written(key, (order_.empty() ? 0 : order_.rbegin()->first) + kRankGap);
+    mark_written(key, (order_.empty() ? 0 : order_.back()->rank_) + kRankGap);
     return;
   }
-  auto next = order_.upper_bound(after);
+  auto first_after = [this](std::uint64_t rank) {
+    return std::upper_bound(order_.begin(), order_.end(), rank,
+                            [](std::uint64_t r, const RegistryKey* k) { return r < k->rank_; });
+  };
+  auto next = first_after(after);
   if (next == order_.end()) {
     mark_written(key, after + kRankGap);
     return;
   }
-  if (next->first - after < 2) {
-    RegistryKey* anchor = order_.at(after);
+  if ((*next)->rank_ - after < 2) {
+    RegistryKey* anchor = *(next - 1);  // the key ranked `after`
     renumber();
     after = anchor->rank_;
-    next = order_.upper_bound(after);
+    next = first_after(after);
   }
-  mark_written(key, after + (next->first - after) / 2);
+  mark_written(key, after + ((*next)->rank_ - after) / 2);
 }
 
 RegistryKey* RegistryTree::create_key(RegistryKey* parent, std::string_view name) {
@@ -394,8 +512,14 @@ RegistryKey* RegistryTree::create_key(RegistryKey* parent, std::string_view name
 
 void RegistryTree::remove_leaf_key(RegistryKey* key) {
   RegistryKey* parent = key->parent_;
-  if (key->written_) order_.erase(key->rank_);
-  if (!parent->child_index_.empty()) parent->child_index_.erase(key->name_);
+  if (key->written_) {
+    auto at = std::lower_bound(order_.begin(), order_.end(), key->rank_,
+                               [](const RegistryKey* k, std::uint64_t r) { return k->rank_ < r; });
+    if (at != order_.end() && *at == key) order_.erase(at);
+  }
+  if (parent->extra_ && !parent->extra_->child_index.empty()) {
+    parent->extra_->child_index.erase(key->name_);
+  }
   auto& siblings = parent->children_;
   for (std::size_t i = siblings.size(); i-- > 0;) {
     if (siblings[i].get() == key) {
@@ -407,7 +531,7 @@ void RegistryTree::remove_leaf_key(RegistryKey* key) {
 
 void RegistryTree::set_class(RegistryKey* key, std::string_view class_name) {
   key->has_class_ = true;
-  key->class_name_.assign(class_name);
+  key->extra().class_name.assign(class_name);
 }
 
 void RegistryTree::set_value(RegistryKey* key, std::string_view name, std::uint32_t type,
@@ -415,13 +539,12 @@ void RegistryTree::set_value(RegistryKey* key, std::string_view name, std::uint3
   std::size_t i = key->value_index(name);
   if (i != RegistryKey::npos) {
     key->values_[i].type = type;
-    key->values_[i].data.assign(data.begin(), data.end());
+    key->values_[i].data.assign(data);
     return;
   }
-  key->values_.push_back(
-      RegistryValue{std::string(name), type, std::vector<std::uint8_t>(data.begin(), data.end())});
-  if (!key->value_index_.empty()) {
-    key->value_index_.emplace(key->values_.back().name, key->values_.size() - 1);
+  key->values_.push_back(RegistryValue{std::string(name), type, ValueData(data)});
+  if (key->extra_ && !key->extra_->value_index.empty()) {
+    key->extra_->value_index.emplace(key->values_.back().name, key->values_.size() - 1);
   } else if (key->values_.size() > kIndexThreshold) {
     key->rebuild_value_index();
   }
@@ -431,7 +554,7 @@ bool RegistryTree::delete_value(RegistryKey* key, std::string_view name) {
   std::size_t i = key->value_index(name);
   if (i == RegistryKey::npos) return false;
   key->values_.erase(key->values_.begin() + static_cast<std::ptrdiff_t>(i));
-  if (!key->value_index_.empty()) key->rebuild_value_index();
+  if (key->extra_ && !key->extra_->value_index.empty()) key->rebuild_value_index();
   return true;
 }
 
@@ -448,27 +571,53 @@ bool RegistryTree::storable_key_name(std::string_view name) {
 }
 
 std::string RegistryTree::write() const {
+  std::string text;
+  write([&text](std::string_view piece) {
+    text.append(piece);
+    return true;
+  });
+  return text;
+}
+
+bool RegistryTree::write(const TextSink& sink) const {
+  // A save of a large registry goes out in pieces of about this size, through one buffer.
+  constexpr std::size_t kWritePiece = 1 << 18;
   std::string out;
+  out.reserve(kWritePiece + 4096);
   out.append("REGEDIT4\r\n\r\n");
-  for (const auto& entry : order_) {
-    const RegistryKey* key = entry.second;
+  for (const RegistryKey* key : order_) {
     out.push_back('[');
     append_path(&out, key);
     out.append("]\r\n");
     if (key->has_class_) {
       out.append(";class=");
-      append_quoted(&out, key->class_name_);
+      append_quoted(&out, key->class_name());
       out.append("\r\n");
     }
     for (const auto& value : key->values_) append_value(&out, value);
     out.append("\r\n");
+    if (out.size() >= kWritePiece) {
+      if (!sink(out)) return false;
+      out.clear();
+    }
   }
-  return out;
+  return sink(out);
 }
 
 bool parse_regedit4(std::string_view text, RegistryTree* tree, std::size_t* error_line) {
+  std::size_t offset = 0;
+  const TextSource source = [text, &offset](std::span<char> buffer) {
+    std::size_t n = std::min(buffer.size(), text.size() - offset);
+    std::copy_n(text.data() + offset, n, buffer.data());
+    offset += n;
+    return static_cast<long>(n);
+  };
+  return parse_regedit4(source, tree, error_line);
+}
+
+bool parse_regedit4(const TextSource& source, RegistryTree* tree, std::size_t* error_line) {
   *tree = RegistryTree();
-  LineReader reader(text);
+  LineReader reader(source);
   std::string_view line;
   auto fail = [&]() {
     if (error_line != nullptr) *error_line = reader.number();
@@ -599,7 +748,7 @@ bool parse_regedit4(std::string_view text, RegistryTree* tree, std::size_t* erro
     if (state == HexState::kAfterComma) return fail();
     RegistryTree::set_value(key, name, type, data);
   }
-  return true;
+  return !reader.failed() || fail();
 }
 
 std::string canonical_dump(const RegistryTree& tree) {

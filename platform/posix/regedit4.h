@@ -5,10 +5,12 @@
 // the order of their lines; new keys and values go after their siblings.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <map>
+#include <functional>
+#include <initializer_list>
 #include <memory>
 #include <span>
 #include <string>
@@ -31,10 +33,59 @@ bool names_equal(std::string_view a, std::string_view b);
 
 class RegistryTree;
 
+// REGEDIT4 text passed a piece at a time, so that a large registry never has to be held as one
+// string. A source fills the span and returns how many bytes it stored, 0 at the end of the text
+// or -1 when reading failed; a sink takes the next piece and returns false to stop the writing.
+using TextSource = std::function<long(std::span<char>)>;
+using TextSink = std::function<bool(std::string_view)>;
+
+// A value's bytes. Most values of a registry are a few bytes long (dwords, flags, short text):
+// those are kept inline, so that a large registry does not cost an allocation per value.
+class ValueData {
+ public:
+  ValueData() = default;
+  // Converts from and to a span of bytes, as the value's data is passed around.
+  ValueData(std::span<const std::uint8_t> bytes) { assign(bytes); }
+  ValueData(std::initializer_list<std::uint8_t> bytes)
+      : ValueData(std::span<const std::uint8_t>(bytes.begin(), bytes.size())) {}
+  ValueData(const ValueData& other) : ValueData(other.span()) {}
+  ValueData(ValueData&& other) noexcept;
+  ValueData& operator=(const ValueData& other);
+  ValueData& operator=(ValueData&& other) noexcept;
+  ~ValueData() { release(); }
+
+  void assign(std::span<const std::uint8_t> bytes);
+
+  const std::uint8_t* data() const { return on_heap() ? heap() : inline_; }
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  const std::uint8_t* begin() const { return data(); }
+  const std::uint8_t* end() const { return data() + size_; }
+  std::uint8_t operator[](std::size_t i) const { return data()[i]; }
+  std::uint8_t back() const { return data()[size_ - 1]; }
+  std::span<const std::uint8_t> span() const { return {data(), size_}; }
+  operator std::span<const std::uint8_t>() const { return span(); }
+  friend bool operator==(const ValueData& a, std::span<const std::uint8_t> b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end());
+  }
+  friend bool operator==(const ValueData& a, const ValueData& b) { return a == b.span(); }
+
+ private:
+  static constexpr std::size_t kInline = 24;
+
+  bool on_heap() const { return size_ > kInline; }
+  // Longer data lives on the heap; the pointer to it is kept in the inline bytes.
+  std::uint8_t* heap() const;
+  void release();
+
+  std::uint32_t size_ = 0;
+  std::uint8_t inline_[kInline] = {};
+};
+
 struct RegistryValue {
   std::string name;  // "" is the default value, written as @
   std::uint32_t type = 0;
-  std::vector<std::uint8_t> data;
+  ValueData data;
 };
 
 class RegistryKey {
@@ -47,7 +98,7 @@ class RegistryKey {
   const std::string& name() const { return name_; }
   RegistryKey* parent() const { return parent_; }
   bool has_class() const { return has_class_; }
-  const std::string& class_name() const { return class_name_; }
+  const std::string& class_name() const;
   const std::vector<RegistryValue>& values() const { return values_; }
   const std::vector<std::unique_ptr<RegistryKey>>& children() const { return children_; }
   // Whether the key has a header line of its own in the file (keys that exist only because a
@@ -62,22 +113,28 @@ class RegistryKey {
 
  private:
   friend class RegistryTree;
-  friend bool parse_regedit4(std::string_view text, RegistryTree* tree, std::size_t* error_line);
+  friend bool parse_regedit4(const TextSource& source, RegistryTree* tree, std::size_t* error_line);
+
+  // What few keys have, kept apart so that the many other keys stay small: a class string, and
+  // the indexes built once a key has many children or values, so that lookups stay constant-time.
+  struct Extra {
+    std::string class_name;
+    std::unordered_map<std::string_view, RegistryKey*, FoldedHash, FoldedEqual> child_index;
+    std::unordered_map<std::string, std::size_t, FoldedHash, FoldedEqual> value_index;
+  };
 
   RegistryKey* add_child(std::string name);
   void rebuild_value_index();
+  Extra& extra();
 
   std::string name_;
   RegistryKey* parent_;
-  bool has_class_ = false;
-  std::string class_name_;
   std::vector<RegistryValue> values_;
   std::vector<std::unique_ptr<RegistryKey>> children_;
-  // Built once a key has many children or values, so that lookups stay constant-time.
-  std::unordered_map<std::string_view, RegistryKey*, FoldedHash, FoldedEqual> child_index_;
-  std::unordered_map<std::string, std::size_t, FoldedHash, FoldedEqual> value_index_;
-  bool written_ = false;
+  std::unique_ptr<Extra> extra_;
   std::uint64_t rank_ = 0;  // place among the written keys
+  bool written_ = false;
+  bool has_class_ = false;
 };
 
 enum class RegistryRoot {
@@ -127,21 +184,26 @@ class RegistryTree {
 
   // The whole tree as REGEDIT4 text with CR LF line ends.
   std::string write() const;
+  // The same text handed to `sink` in pieces; false when the sink refused one.
+  bool write(const TextSink& sink) const;
 
  private:
-  friend bool parse_regedit4(std::string_view text, RegistryTree* tree, std::size_t* error_line);
+  friend bool parse_regedit4(const TextSource& source, RegistryTree* tree, std::size_t* error_line);
 
   void mark_written(RegistryKey* key, std::uint64_t rank);
   void place_after(RegistryKey* key, std::uint64_t after, bool at_end);
   void renumber();
 
   std::array<std::unique_ptr<RegistryKey>, kRootCount> roots_;
-  std::map<std::uint64_t, RegistryKey*> order_;  // written keys by rank
+  std::vector<RegistryKey*> order_;  // the written keys by rank, which is their order in the file
 };
 
 // Reads REGEDIT4 text into a fresh tree. False on malformed text, with `error_line` (1-based)
 // set when given; the tree is then unspecified.
 bool parse_regedit4(std::string_view text, RegistryTree* tree, std::size_t* error_line = nullptr);
+// The same for text read from `source`; a failed read makes the text malformed.
+bool parse_regedit4(const TextSource& source, RegistryTree* tree,
+                    std::size_t* error_line = nullptr);
 
 // A canonical listing of a tree's content for comparing two registries: every key by its
 // lower-cased path in sorted order with its class string, and under it every value by its
