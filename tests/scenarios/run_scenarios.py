@@ -11,6 +11,12 @@ A scenario is a directory:
                  for byte. Without expect/WINDOWS/system.reg the registry must be unchanged.
 
 The Windows version is a property of the scenario; each backend maps it onto its machine.
+
+A backend provides prepare(root, settings) and run(root, settings, args) -> (status, stdout),
+registry(root) and filter_registry(parsed) (the part of a registry that it compares),
+path(root, rel) (where the machine's file `rel` lies) and snapshot(root) (the machine's files),
+and compare_classes. The posix backend runs the program on `root` itself; the wine backend
+(wine_backend.py) runs the Windows build on a Wine prefix that `root` is copied into.
 """
 import argparse
 import os
@@ -93,10 +99,11 @@ def output_at_level(detailed, level):
 
 def parse_reg(text):
     """Returns {lower key path: (path, class or None, {lower name: (name, type, bytes)})},
-    with implied parent keys present."""
+    with implied parent keys present. String data is given as the ANSI bytes a program reads."""
     lines = text.replace("\r\n", "\n").split("\n")
     if not lines or lines[0].strip() not in ("REGEDIT4", "Windows Registry Editor Version 5.00"):
         raise ValueError("not a registry file")
+    wide = lines[0].strip() != "REGEDIT4"
     keys = {}
     current = None
     pending = ""
@@ -133,7 +140,7 @@ def parse_reg(text):
         if current is None:
             raise ValueError(f"value outside a key: {line!r}")
         name, data = split_value(line)
-        current[2][name.lower()] = (name, *decode_data(data))
+        current[2][name.lower()] = (name, *decode_data(data, wide))
     return {k: (v[0], v[1], v[2]) for k, v in keys.items()}
 
 
@@ -150,7 +157,11 @@ def split_value(line):
     return unescape(m.group(1)), m.group(2)
 
 
-def decode_data(data):
+# Types whose hex data is UTF-16LE text in a REGEDIT5 file: REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ.
+WIDE_TEXT_TYPES = (1, 2, 7)
+
+
+def decode_data(data, wide=False):
     if data.startswith('"'):
         if not data.endswith('"'):
             raise ValueError(f"bad string {data!r}")
@@ -162,7 +173,10 @@ def decode_data(data):
         raise ValueError(f"bad data {data!r}")
     kind = int(m.group(1), 16) if m.group(1) else 3
     body = m.group(2).replace(" ", "")
-    return kind, bytes(int(b, 16) for b in body.split(",") if b)
+    raw = bytes(int(b, 16) for b in body.split(",") if b)
+    if wide and kind in WIDE_TEXT_TYPES and len(raw) % 2 == 0:
+        raw = raw.decode("utf-16-le").encode("latin-1", "replace")
+    return kind, raw
 
 
 def registry_text(path):
@@ -209,6 +223,15 @@ class PosixBackend:
 
     def __init__(self, program):
         self.program = os.path.abspath(program)
+
+    def path(self, root, rel):
+        return os.path.join(root, rel)
+
+    def snapshot(self, root):
+        return snapshot_files(root)
+
+    def filter_registry(self, parsed):
+        return parsed
 
     def prepare(self, root, settings):
         windir = os.path.join(root, "WINDOWS")
@@ -264,18 +287,20 @@ def snapshot_files(root):
     return files
 
 
-def contents(root):
+def contents(backend, root):
     """The files' bytes; a second run rewrites some files with the same bytes, and leaves a
     scratch copy of the INF file that it had nothing to insert into."""
-    return {rel: data for rel, (data, _) in snapshot_files(root).items()
+    return {rel: data for rel, (data, _) in backend.snapshot(root).items()
             if os.path.basename(rel).lower() != "netzor.new"}
 
 
 def run_scenario(directory, backend, backend_name):
+    """True when the scenario passed, False when it failed, None when it is not for the
+    backend."""
     settings = read_settings(directory)
     if backend_name not in split_list(settings["backends"]):
         print(f"SKIP {directory}: not for the {backend_name} backend")
-        return True
+        return None
     with open(os.path.join(directory, "stdout.txt"), encoding="latin-1") as f:
         detailed = f.read()
     levels = [int(x) for x in split_list(settings["levels"])] or [None]
@@ -291,27 +316,28 @@ def run_scenario(directory, backend, backend_name):
             backend.prepare(root, settings)
             for pair in split_list(settings["mtime"]):
                 name, _, seconds = pair.partition("=")
-                os.utime(os.path.join(root, name), (int(seconds), int(seconds)))
+                os.utime(backend.path(root, name), (int(seconds), int(seconds)))
             for name in split_list(settings["readonly"]):
-                path = os.path.join(root, name)
+                path = backend.path(root, name)
                 os.chmod(path, os.stat(path).st_mode & ~0o222)
-            before = backend.registry(root)
+            before = backend.filter_registry(backend.registry(root))
             status, out = backend.run(root, settings, args)
             if out != expected_out:
                 failures.append(f"{label}: standard output differs\n--- expected\n{expected_out}"
                                 f"--- got\n{out}---")
             if status != int(settings["exit"]):
                 failures.append(f"{label}: exit status {status}, expected {settings['exit']}")
-            expected_reg = expected_registry(directory, root, settings, before)
-            problems = describe_difference(expected_reg, backend.registry(root),
-                                           backend.compare_classes)
+            expected_reg = backend.filter_registry(
+                expected_registry(directory, root, settings, before))
+            after = backend.filter_registry(backend.registry(root))
+            problems = describe_difference(expected_reg, after, backend.compare_classes)
             failures += [f"{label}: registry: {p}" for p in problems]
             expect_dir = os.path.join(directory, "expect")
             for rel, (data, _) in (snapshot_files(expect_dir).items()
                                    if os.path.isdir(expect_dir) else []):
                 if rel == os.path.join("WINDOWS", "system.reg"):
                     continue
-                path = os.path.join(root, rel)
+                path = backend.path(root, rel)
                 if not os.path.exists(path):
                     failures.append(f"{label}: {rel} missing")
                     continue
@@ -320,15 +346,15 @@ def run_scenario(directory, backend, backend_name):
                 if got != data:
                     failures.append(f"{label}: {rel} differs: expected {data!r}, got {got!r}")
             for rel in split_list(settings["absent"]):
-                if os.path.exists(os.path.join(root, rel)):
+                if os.path.exists(backend.path(root, rel)):
                     failures.append(f"{label}: {rel} should not exist")
             if settings["rerun"] == "yes":
-                files = contents(root)
-                registry = backend.registry(root)
+                files = contents(backend, root)
                 backend.run(root, settings, args)
-                if contents(root) != files:
+                if contents(backend, root) != files:
                     failures.append(f"{label}: a second run changed files")
-                problems = describe_difference(registry, backend.registry(root),
+                problems = describe_difference(after,
+                                               backend.filter_registry(backend.registry(root)),
                                                backend.compare_classes)
                 failures += [f"{label}: second run changed the registry: {p}" for p in problems]
     for failure in failures:
@@ -336,6 +362,10 @@ def run_scenario(directory, backend, backend_name):
     if not failures:
         print(f"ok {directory}")
     return not failures
+
+
+# Exit status of a run that could not be made here (CTest's SKIP_RETURN_CODE).
+SKIPPED = 77
 
 
 def main():
@@ -348,9 +378,15 @@ def main():
         backend = PosixBackend(options.program)
     else:
         import wine_backend  # noqa: E402, the Windows build's runner
+        reason = wine_backend.unavailable()
+        if reason:
+            print(f"skipped: {reason}")
+            return SKIPPED
         backend = wine_backend.WineBackend(options.program)
-    ok = all([run_scenario(d, backend, options.backend) for d in options.scenarios])
-    return 0 if ok else 1
+    results = [run_scenario(d, backend, options.backend) for d in options.scenarios]
+    if all(result is None for result in results):
+        return SKIPPED
+    return 1 if False in results else 0
 
 
 if __name__ == "__main__":
