@@ -1,11 +1,19 @@
-// Small helpers shared by the tests: a scratch directory and whole-file I/O.
+// Small helpers shared by the tests: a scratch directory, whole-file I/O and case data read
+// from text files.
 #pragma once
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <map>
+#include <ostream>
 #include <random>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace reg7140::test {
 
@@ -48,5 +56,125 @@ inline void write_file(const std::filesystem::path& path, const std::string& byt
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
+
+// Bytes that a text file cannot show plainly are written as escapes: <CR>, <LF>, <NUL>, <EOF>
+// (Ctrl-Z), <xHH> for any byte, <c*N> for the character c N times, and <nolf> at the end of a
+// line drops its line feed. Anything else in angle brackets stays as it is.
+inline std::string expand(std::string_view text) {
+  static const std::map<std::string_view, std::string_view> named = {
+      {"<CR>", "\r"},
+      {"<LF>", "\n"},
+      {"<NUL>", std::string_view("\0", 1)},
+      {"<EOF>", "\x1A"},
+      {"<nolf>", ""}};
+  std::string out;
+  for (std::size_t i = 0; i < text.size();) {
+    const std::string_view rest = text.substr(i);
+    const std::size_t close = rest.find('>');
+    if (rest[0] != '<' || close == std::string_view::npos) {
+      out += text[i++];
+      continue;
+    }
+    const std::string_view token = rest.substr(0, close + 1);
+    if (rest.starts_with("<nolf>\n")) {
+      i += token.size() + 1;
+    } else if (auto it = named.find(token); it != named.end()) {
+      out += it->second;
+      i += token.size();
+    } else if (token.size() == 5 && token[1] == 'x' && std::isxdigit(token[2]) &&
+               std::isxdigit(token[3])) {
+      out += static_cast<char>(std::stoi(std::string(token.substr(2, 2)), nullptr, 16));
+      i += 5;
+    } else if (token.size() > 4 && token[2] == '*' && std::isdigit(token[3])) {
+      out.append(std::stoul(std::string(token.substr(3))), token[1]);
+      i += token.size();
+    } else {
+      out += text[i++];
+    }
+  }
+  return out;
+}
+
+// A case kept in a file of its own: "key: value" lines first, then sections, each headed by a
+// line "== name" and running to the next header. '#' lines before the first section are notes.
+struct CaseFile {
+  std::string name;  // the file name without its extension
+  std::map<std::string, std::string, std::less<>> fields;
+  std::map<std::string, std::string, std::less<>> sections;  // raw text, escapes not expanded
+
+  std::string field(std::string_view key) const {
+    auto it = fields.find(key);
+    return it != fields.end() ? it->second : std::string();
+  }
+  std::string section(std::string_view key) const {
+    auto it = sections.find(key);
+    return it != sections.end() ? it->second : std::string();
+  }
+};
+
+inline void PrintTo(const CaseFile& c, std::ostream* out) { *out << c.name; }
+
+inline CaseFile parse_case(std::string name, const std::string& text) {
+  CaseFile c{std::move(name), {}, {}};
+  std::string* section = nullptr;
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t end = text.find('\n', start);
+    end = end == std::string::npos ? text.size() : end + 1;
+    const std::string line = text.substr(start, end - start);
+    start = end;
+    if (line.starts_with("== ")) {
+      section = &c.sections[line.substr(3, line.find_last_not_of("\r\n") - 2)];
+    } else if (section != nullptr) {
+      *section += line;
+    } else if (const std::size_t colon = line.find(": ");
+               !line.starts_with("#") && colon != std::string::npos) {
+      c.fields[line.substr(0, colon)] =
+          line.substr(colon + 2, line.find_last_not_of("\r\n") - colon - 1);
+    }
+  }
+  return c;
+}
+
+#ifdef REG7140_SOURCE_DIR
+inline std::filesystem::path data_path(std::string_view relative) {
+  return std::filesystem::path(REG7140_SOURCE_DIR) / "tests" / relative;
+}
+
+// Every file of `directory` (below tests/) whose name ends in `extension`, by name.
+inline std::vector<CaseFile> load_cases(std::string_view directory, std::string_view extension) {
+  std::vector<CaseFile> cases;
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::directory_iterator(data_path(directory), ignored)) {
+    if (entry.path().extension() != extension) continue;
+    cases.push_back(parse_case(entry.path().stem().string(), read_file(entry.path())));
+  }
+  std::sort(cases.begin(), cases.end(),
+            [](const CaseFile& a, const CaseFile& b) { return a.name < b.name; });
+  return cases;
+}
+
+// A table of one case a line, its fields separated by " | " and expanded; blank lines and '#'
+// lines are left out.
+inline std::vector<std::vector<std::string>> load_table(std::string_view file) {
+  std::vector<std::vector<std::string>> rows;
+  const std::string text = read_file(data_path(file));
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(start, end - start);
+    start = end + 1;
+    if (line.empty() || line.starts_with("#")) continue;
+    std::vector<std::string> row;
+    for (std::size_t from = 0;;) {
+      const std::size_t bar = line.find(" | ", from);
+      row.push_back(expand(line.substr(from, bar == std::string::npos ? bar : bar - from)));
+      if (bar == std::string::npos) break;
+      from = bar + 3;
+    }
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+#endif
 
 }  // namespace reg7140::test
