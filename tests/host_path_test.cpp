@@ -54,6 +54,10 @@ TEST_P(HostPathLookup, MapsOntoExistingSpelling) {
   const LookupCase& c = GetParam();
   std::string root = dir_.path().string();
   EXPECT_EQ(to_host_path(root + c.windows), root + c.host);
+  // Every directory here can be listed, so the lookup for writing finds the same.
+  std::string for_writing;
+  EXPECT_EQ(to_host_path_for_writing(root + c.windows, &for_writing), 0);
+  EXPECT_EQ(for_writing, root + c.host);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <string>
 #include <string_view>
 
@@ -20,39 +21,56 @@ bool equal_folded(std::string_view a, std::string_view b) {
   return true;
 }
 
+enum class Lookup { kFound, kMissing, kUnknown };
+
 // The spelling under which `name` exists in `directory`: the exact one when present, else the
-// first case-insensitive match in byte order. False when there is no such entry.
-bool find_entry(const std::string& directory, std::string_view name, std::string* spelling) {
+// first case-insensitive match in byte order. kUnknown when the directory cannot be listed (in
+// full) and `name` is not there as spelled: it may be there under another spelling.
+Lookup find_entry(const std::string& directory, std::string_view name, std::string* spelling,
+                  int* error) {
+  int listing_error = 0;
+  bool found = false;
   DIR* dir = ::opendir(directory.c_str());
   if (dir == nullptr) {
-    // A directory we may search but not list: only the given spelling can be checked.
-    std::string full = directory + "/" + std::string(name);
-    struct stat status;
-    if (::lstat(full.c_str(), &status) != 0) return false;
+    listing_error = errno;
+  } else {
+    for (;;) {
+      errno = 0;
+      const dirent* entry = ::readdir(dir);
+      if (entry == nullptr) {
+        listing_error = errno;
+        break;
+      }
+      std::string_view candidate(entry->d_name);
+      if (candidate == name) {
+        spelling->assign(name);
+        found = true;
+        break;
+      }
+      if (equal_folded(candidate, name) && (!found || candidate < *spelling)) {
+        spelling->assign(candidate);
+        found = true;
+      }
+    }
+    ::closedir(dir);
+  }
+  if (listing_error == 0) return found ? Lookup::kFound : Lookup::kMissing;
+  if (listing_error == ENOENT || listing_error == ENOTDIR) return Lookup::kMissing;
+
+  // Without the whole listing only the given spelling can be checked.
+  std::string full = directory + "/" + std::string(name);
+  struct stat status;
+  if (::lstat(full.c_str(), &status) == 0) {
     spelling->assign(name);
-    return true;
+    return Lookup::kFound;
   }
-  bool found = false;
-  while (const dirent* entry = ::readdir(dir)) {
-    std::string_view candidate(entry->d_name);
-    if (candidate == name) {
-      spelling->assign(name);
-      found = true;
-      break;
-    }
-    if (equal_folded(candidate, name) && (!found || candidate < *spelling)) {
-      spelling->assign(candidate);
-      found = true;
-    }
-  }
-  ::closedir(dir);
-  return found;
+  *error = listing_error;
+  return Lookup::kUnknown;
 }
 
-}  // namespace
-
-std::string to_host_path(std::string_view windows_path) {
-  std::string result;
+int map_path(std::string_view windows_path, bool strict, std::string* host) {
+  std::string& result = *host;
+  result.clear();
   result.reserve(windows_path.size());
   bool looking_up = true;
   std::size_t begin = 0;
@@ -68,7 +86,10 @@ std::string to_host_path(std::string_view windows_path) {
     if (!first) result.push_back('/');
     if (looking_up && !component.empty() && component != "." && component != "..") {
       std::string spelling;
-      if (find_entry(directory, component, &spelling)) {
+      int error = 0;
+      const Lookup found = find_entry(directory, component, &spelling, &error);
+      if (found == Lookup::kUnknown && strict) return error;
+      if (found == Lookup::kFound) {
         result += spelling;
       } else {
         // Nothing below a missing entry can exist: the rest keeps the job's spelling.
@@ -81,7 +102,19 @@ std::string to_host_path(std::string_view windows_path) {
     if (end == windows_path.size()) break;
     begin = end + 1;
   }
-  return result;
+  return 0;
+}
+
+}  // namespace
+
+std::string to_host_path(std::string_view windows_path) {
+  std::string host;
+  map_path(windows_path, false, &host);
+  return host;
+}
+
+int to_host_path_for_writing(std::string_view windows_path, std::string* host) {
+  return map_path(windows_path, true, host);
 }
 
 }  // namespace reg7140

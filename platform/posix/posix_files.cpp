@@ -329,8 +329,12 @@ int sync_file(const std::string& host) {
 }  // namespace
 
 int PosixFiles::replace_file(std::string_view from, std::string_view to) {
-  std::string host_from = to_host_path(from);
-  std::string host_to = to_host_path(to);
+  std::string host_from;
+  std::string host_to;
+  // An unreadable directory hides how the files are spelled; guessing could leave the old file
+  // in place beside a new one.
+  if (int error = to_host_path_for_writing(from, &host_from); error != 0) return error;
+  if (int error = to_host_path_for_writing(to, &host_to); error != 0) return error;
   // The new content must be on disk before it takes the old file's place, or a crash could
   // leave an empty file under the old name.
   if (int error = sync_file(host_from); error != 0) return error;
@@ -347,7 +351,8 @@ bool PosixFiles::file_time(std::string_view path, std::int64_t* seconds) {
 
 int PosixFiles::copy_file(std::string_view from, std::string_view to) {
   std::string host_from = to_host_path(from);
-  std::string host_to = to_host_path(to);
+  std::string host_to;
+  if (int error = to_host_path_for_writing(to, &host_to); error != 0) return error;
 
   int source = ::open(host_from.c_str(), O_RDONLY | O_CLOEXEC);
   if (source < 0) return errno;

@@ -92,11 +92,24 @@ def place_program(program, path):
         shutil.copy2(program, path)
 
 
+# With --capitals the sweeps run on a machine whose INF directory, INF file and installed driver
+# are spelled in capitals, so that every write has to find the existing spelling.
+CAPITALS = {os.path.join("WINDOWS", "inf", "netzor.inf"): "NETZOR.INF",
+            os.path.join("WINDOWS", "inf"): "INF", DRIVER: "ZVND32.SYS"}
+capitals = False
+
+
 def make_machine(root, program):
     shutil.copytree(SAMPLE, root, dirs_exist_ok=True)
     place_program(program, os.path.join(root, PROGRAM))
     for rel, seconds in TIMES.items():
         os.utime(os.path.join(root, rel), (seconds, seconds))
+    for rel, name in CAPITALS.items() if capitals else ():
+        os.rename(os.path.join(root, rel), os.path.join(root, os.path.dirname(rel), name))
+
+
+def scratch_file(root):
+    return os.path.join(root, "WINDOWS", "INF" if capitals else "inf", "netzor.new")
 
 
 def run(root, args=("/D9",), strace=None, windir=None, argv0=None):
@@ -170,7 +183,7 @@ def compare_to(root, allowed, problems, what, killed=False):
                 problems.append(f"{what}: registry {item}: {reg.get(item)!r}")
     now = files(root)
     for rel in set(now).union(*(s.files for s in allowed)):
-        if rel == SCRATCH or (killed and KILL_LEFTOVER.match(rel)):
+        if rel.lower() == SCRATCH.lower() or (killed and KILL_LEFTOVER.match(rel)):
             continue
         got = now.get(rel)
         if got not in [s.files.get(rel) for s in allowed]:
@@ -189,7 +202,7 @@ def call_count(program, kind):
     with tempfile.TemporaryDirectory(prefix="reg7140-rel-") as root:
         make_machine(root, program)
         if kind == "ftruncate":
-            write(os.path.join(root, SCRATCH), b"left over from an earlier run\r\n")
+            write(scratch_file(root), b"left over from an earlier run\r\n")
         trace = os.path.join(root, "trace")
         run(root, strace=["-e", f"trace={kind}", "-o", trace])
         with open(trace, encoding="latin-1") as f:
@@ -213,7 +226,7 @@ def sweep(program, kind, action):
         with tempfile.TemporaryDirectory(prefix="reg7140-rel-") as root:
             make_machine(root, program)
             if kind == "ftruncate":
-                write(os.path.join(root, SCRATCH), b"left over from an earlier run\r\n")
+                write(scratch_file(root), b"left over from an earlier run\r\n")
             start = State(root)
             status, out = run(root, strace=["-e", f"trace={kind}",
                                             "-e", f"inject={kind}:{inject}:when={n}"])
@@ -570,7 +583,10 @@ def main():
     parser.add_argument("command",
                         choices=["io-errors", "crashes", "concurrency", "malformed", "count"])
     parser.add_argument("kind", nargs="?", choices=KINDS)
+    parser.add_argument("--capitals", action="store_true", help="sweep a machine with capitals")
     options = parser.parse_args()
+    global capitals
+    capitals = options.capitals
     program = os.path.abspath(options.program)
     if options.command in ("io-errors", "crashes", "count") and not strace_works():
         print("SKIP strace is missing or may not trace here")
