@@ -118,7 +118,7 @@ def run(root, args=("/D9",), strace=None, windir=None, argv0=None):
     env = dict(os.environ, WINDIR=os.path.join(root, "WINDOWS") if windir is None else windir)
     command = [program if argv0 is None else argv0, *args]
     if strace:
-        command = ["strace", "-f", "-qq", "-o", "/dev/null", *strace, "--", *command]
+        command = ["strace", "-f", "-qq", *strace, "--", *command]
     result = subprocess.run(command, executable=None if strace else program, cwd=root, env=env,
                             capture_output=True, timeout=300)
     return result.returncode, result.stdout.decode("latin-1")
@@ -223,14 +223,18 @@ def sweep(program, kind, action):
     failures = 0
     for n in calls:
         problems = []
-        with tempfile.TemporaryDirectory(prefix="reg7140-rel-") as root:
+        with tempfile.TemporaryDirectory(prefix="reg7140-rel-") as root, \
+                tempfile.NamedTemporaryFile(prefix="reg7140-trace-") as trace:
             make_machine(root, program)
             if kind == "ftruncate":
                 write(scratch_file(root), b"left over from an earlier run\r\n")
             start = State(root)
-            status, out = run(root, strace=["-e", f"trace={kind}",
+            status, out = run(root, strace=["-o", trace.name, "-e", f"trace={kind}",
                                             "-e", f"inject={kind}:{inject}:when={n}"])
             killed = status == -9 and action == "crashes"
+            # The run takes the clean run's way up to the Nth call, so the injection must happen.
+            if not (killed or b"(INJECTED)" in trace.read()):
+                problems.append("the call was not reached: nothing injected")
             if status < 0 and not killed:
                 problems.append(f"ended by signal {-status}")
             elif status not in (0, 1) and not killed and not (status == 127 and not out):
