@@ -40,7 +40,7 @@ TIMES = {DRIVER: 830000000, os.path.join("disk", "zvnd32.sys"): 857000000}
 # when a scratch file from an earlier run is there.
 KINDS = ["openat", "read", "write", "close", "fsync", "rename", "fchmod", "newfstatat",
          "getdents64", "flock", "lseek", "pread64", "utimensat", "ftruncate"]
-# Kinds with more calls than this are swept up to it, then at SAMPLE seeded calls beyond.
+# Kinds with more calls than SWEEP_ALL are swept up to it, then at SAMPLE_SIZE seeded calls beyond.
 SWEEP_ALL, SAMPLE_SIZE = 400, 100
 # A killed run cannot remove the temporary file it was filling; its random name keeps it from
 # every later run's way.
