@@ -578,7 +578,8 @@ def malformed(program):
 def strace_works():
     if shutil.which("strace") is None:
         return False
-    return subprocess.run(["strace", "-o", "/dev/null", "true"], capture_output=True).returncode == 0
+    probe = subprocess.run(["strace", "-o", "/dev/null", "true"], capture_output=True)
+    return probe.returncode == 0
 
 
 def main():
