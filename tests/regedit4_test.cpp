@@ -205,6 +205,54 @@ TEST(Regedit4RoundTrip, WriteThenReadKeepsEveryKeyValueAndType) {
   EXPECT_EQ(again.write(), written);
 }
 
+// The registry file is read in pieces: a line may be split anywhere, CR from LF included, and
+// may be longer than the reader's buffer; a failed read makes the file unreadable, not shorter.
+class Regedit4Pieces : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(Regedit4Pieces, ReadsAsTheWholeText) {
+  const std::string text = rich_sample() + "[HKEY_LOCAL_MACHINE\\Long]\r\n\"Blob\"=\"" +
+                           std::string(200000, 'x') + "\"\r\n\"After\"=dword:00000002";
+  const std::size_t piece = GetParam();
+  std::size_t offset = 0;
+  RegistryTree tree;
+  ASSERT_TRUE(parse_regedit4(
+      [&](std::span<char> buffer) {
+        const std::size_t n = std::min({piece, buffer.size(), text.size() - offset});
+        std::copy_n(text.data() + offset, n, buffer.data());
+        offset += n;
+        return static_cast<long>(n);
+      },
+      &tree));
+  EXPECT_EQ(canonical_dump(tree), canonical_dump(std::string_view(text)));
+  EXPECT_NE(value_at(tree, RegistryRoot::kLocalMachine, "Long", "After"), nullptr);
+}
+
+TEST(Regedit4Read, FailedReadIsNoEndOfText) {
+  // Everything before the failure is a whole registry: taken for the end, it would parse.
+  const std::string text = rich_sample();
+  bool given = false;
+  RegistryTree tree;
+  EXPECT_FALSE(parse_regedit4(
+      [&](std::span<char> buffer) -> long {
+        if (given) return -1;
+        given = true;
+        std::copy(text.begin(), text.end(), buffer.begin());
+        return static_cast<long>(text.size());
+      },
+      &tree));
+}
+
+INSTANTIATE_TEST_SUITE_P(PieceSizes, Regedit4Pieces, ::testing::Values(1, 2, 7, 65537));
+
+TEST(Regedit4Write, RefusedPieceStopsTheWriting) {
+  // The long value fills more than one piece, so that more would follow it.
+  RegistryTree tree = parsed(rich_sample() + "[HKEY_LOCAL_MACHINE\\Long]\r\n\"Blob\"=\"" +
+                             std::string(600000, 'x') + "\"\r\n[HKEY_LOCAL_MACHINE\\After]\r\n");
+  std::size_t pieces = 0;
+  EXPECT_FALSE(tree.write([&](std::string_view) { return ++pieces > 1; }));
+  EXPECT_EQ(pieces, 1u);
+}
+
 TEST(Regedit4Write, LayoutAndOrder) {
   RegistryTree tree = parsed(
       "REGEDIT4\n"
