@@ -9,19 +9,14 @@
 #include <string>
 
 #include "platform/posix/host_path.h"
+#include "platform/text_mode.h"
 
 namespace reg7140 {
 namespace {
 
 constexpr int kMaxFiles = 16;
-constexpr int kCtrlZ = 0x1A;
 
-// What peek_stored() returns instead of a byte.
-constexpr int kAtEnd = -1;
-constexpr int kFailed = -2;
-
-enum class EndKind { kNone, kPhysical, kAtCtrlZ };
-
+// The Windows run-time's text mode is done over the raw bytes (platform/text_mode.h).
 struct Stream {
   int fd = -1;
   bool writing = false;
@@ -34,8 +29,7 @@ struct Stream {
   int read_error = 0;
   // Writing: a failed flush loses data, so every later write and the close must fail too.
   int write_error = 0;
-  EndKind end = EndKind::kNone;
-  long long ctrl_z_offset = 0;
+  text_mode::ReadState read;
 };
 
 ssize_t read_retrying(int fd, char* data, std::size_t size) {
@@ -60,43 +54,41 @@ int write_all(int fd, const char* data, std::size_t size, std::size_t* written) 
   return 0;
 }
 
-// The next stored byte, not consumed; refills the buffer once it is used up.
-int peek_stored(Stream& s) {
-  if (s.next == s.filled) {
-    s.base += static_cast<long long>(s.filled);
-    s.next = 0;
-    s.filled = 0;
-    ssize_t n = read_retrying(s.fd, s.buffer.data(), s.buffer.size());
-    if (n < 0) {
-      s.read_error = errno;
-      return kFailed;
-    }
-    if (n == 0) return kAtEnd;
-    s.filled = static_cast<std::size_t>(n);
-  }
-  return static_cast<unsigned char>(s.buffer[s.next]);
-}
+// The bytes of a stream opened for reading, for the text mode.
+class ByteSource {
+ public:
+  explicit ByteSource(Stream& stream) : s_(stream) {}
 
-// The next character of the text: CR LF becomes LF, a Ctrl-Z ends the text and stays unread.
-int get_text(Stream& s) {
-  int c = peek_stored(s);
-  if (c == kAtEnd) s.end = EndKind::kPhysical;
-  if (c < 0) return c;
-  if (c == kCtrlZ) {
-    s.end = EndKind::kAtCtrlZ;
-    s.ctrl_z_offset = s.base + static_cast<long long>(s.next);
-    return kAtEnd;
+  // The next stored byte, not taken; refills the buffer once it is used up.
+  int peek() {
+    if (s_.next == s_.filled) {
+      s_.base += static_cast<long long>(s_.filled);
+      s_.next = 0;
+      s_.filled = 0;
+      ssize_t n = read_retrying(s_.fd, s_.buffer.data(), s_.buffer.size());
+      if (n < 0) {
+        s_.read_error = errno;
+        return text_mode::kFailed;
+      }
+      if (n == 0) return text_mode::kAtEnd;
+      s_.filled = static_cast<std::size_t>(n);
+    }
+    return static_cast<unsigned char>(s_.buffer[s_.next]);
   }
-  ++s.next;
-  if (c != '\r') return c;
-  // A CR is a line end only with the LF right after it; a failed look-ahead keeps the CR and
-  // leaves the failure for the next read.
-  if (peek_stored(s) == '\n') {
-    ++s.next;
-    return '\n';
+  void advance() { ++s_.next; }
+  long long offset() { return s_.base + static_cast<long long>(s_.next); }
+  int error() { return s_.read_error; }
+  long long read_at(long long offset, std::span<char> chunk) {
+    for (;;) {
+      ssize_t n = ::pread(s_.fd, chunk.data(), chunk.size(), static_cast<off_t>(offset));
+      if (n < 0 && errno == EINTR) continue;
+      return n;
+    }
   }
-  return '\r';
-}
+
+ private:
+  Stream& s_;
+};
 
 int flush(Stream& s) {
   if (s.write_error != 0) return s.write_error;
@@ -108,13 +100,24 @@ int flush(Stream& s) {
   return error;
 }
 
-int put_stored(Stream& s, char c) {
-  if (s.filled == s.buffer.size()) {
-    if (int error = flush(s); error != 0) return error;
+// The bytes of a stream opened for writing, buffered.
+class ByteSink {
+ public:
+  explicit ByteSink(Stream& stream) : s_(stream) {}
+
+  int put(std::string_view bytes) {
+    for (char c : bytes) {
+      if (s_.filled == s_.buffer.size()) {
+        if (int error = flush(s_); error != 0) return error;
+      }
+      s_.buffer[s_.filled++] = c;
+    }
+    return 0;
   }
-  s.buffer[s.filled++] = c;
-  return 0;
-}
+
+ private:
+  Stream& s_;
+};
 
 }  // namespace
 
@@ -209,40 +212,16 @@ int PosixFiles::open_text(std::string_view path, OpenMode mode, FileHandle* file
 LineResult PosixFiles::read_line(FileHandle file, std::span<char> buffer) {
   Stream* s = state_->stream(file);
   if (s == nullptr || s->writing) return {LineStatus::kError, 0, EBADF};
-  // No room for even one character: a caller looping until the end would never get there.
-  if (buffer.size() < 2) return {LineStatus::kError, 0, EINVAL};
-
-  std::size_t length = 0;
-  bool at_end = false;
-  while (length < buffer.size() - 1) {
-    int c = get_text(*s);
-    if (c == kFailed) {
-      buffer[0] = '\0';
-      return {LineStatus::kError, 0, s->read_error};
-    }
-    if (c == kAtEnd) {
-      at_end = true;
-      break;
-    }
-    buffer[length++] = static_cast<char>(c);
-    if (c == '\n') break;
-  }
-  buffer[length] = '\0';
-  if (length == 0 && at_end) return {LineStatus::kEndOfFile, 0, 0};
-  return {LineStatus::kLine, length, 0};
+  ByteSource source(*s);
+  return text_mode::read_line(source, s->read, buffer);
 }
 
 int PosixFiles::write(FileHandle file, std::string_view text) {
   Stream* s = state_->stream(file);
   if (s == nullptr || !s->writing) return EBADF;
   if (s->write_error != 0) return s->write_error;
-  for (char c : text) {
-    if (c == '\n') {
-      if (int error = put_stored(*s, '\r'); error != 0) return error;
-    }
-    if (int error = put_stored(*s, c); error != 0) return error;
-  }
-  return 0;
+  ByteSink sink(*s);
+  return text_mode::write(sink, text);
 }
 
 int PosixFiles::tell(FileHandle file, long* position) {
@@ -264,29 +243,15 @@ int PosixFiles::seek(FileHandle file, long position) {
   s->base = position;
   s->next = 0;
   s->filled = 0;
-  s->end = EndKind::kNone;
+  s->read = {};
   return 0;
 }
 
 bool PosixFiles::ended_cleanly(FileHandle file) {
   Stream* s = state_->stream(file);
   if (s == nullptr || s->writing) return false;
-  if (s->end == EndKind::kPhysical) return true;
-  if (s->end != EndKind::kAtCtrlZ) return false;
-  // Some editors pad a DOS file with Ctrl-Z bytes; anything else after the first one is text
-  // that the read never saw.
-  std::array<char, 512> chunk;
-  off_t offset = static_cast<off_t>(s->ctrl_z_offset);
-  for (;;) {
-    ssize_t n = ::pread(s->fd, chunk.data(), chunk.size(), offset);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) return true;
-    for (ssize_t i = 0; i < n; ++i) {
-      if (chunk[static_cast<std::size_t>(i)] != kCtrlZ) return false;
-    }
-    offset += n;
-  }
+  ByteSource source(*s);
+  return text_mode::ended_cleanly(source, s->read);
 }
 
 int PosixFiles::close(FileHandle file) {

@@ -10,71 +10,84 @@
 #include <cstdlib>
 
 #include "platform/fixed_text.h"
+#include "platform/text_mode.h"
 
 namespace reg7140 {
 namespace {
 
 constexpr int kMaxFiles = 16;
-constexpr int kCtrlZByte = 0x1A;
 constexpr int kAccessWrite = 2;
 constexpr int kAccessReadWrite = 6;
 
-// What get_text() returns instead of a character.
-constexpr int kAtEnd = -1;
-constexpr int kFailed = -2;
-
-enum class EndKind { kNone, kPhysical, kCtrlZ };
-
-// Files are opened in binary mode and the text mode is done here: the run-time's own text mode
-// tells wrong positions for lines that end in a bare LF (it counts every LF it returned as CR
-// LF), and the INF job rewinds to positions it told.
+// Files are opened in binary mode and the text mode is done over their bytes: the run-time's own
+// text mode tells wrong positions for lines that end in a bare LF (it counts every LF it returned
+// as CR LF), and the INF job rewinds to positions it told.
 struct Stream {
   std::FILE* file = nullptr;
   bool writing = false;
-  EndKind end = EndKind::kNone;
-  long ctrl_z_offset = -1;
+  text_mode::ReadState read;
   // Writing: once data is lost, every later write and the close must fail too.
   int write_error = 0;
 };
 
 int last_errno() { return errno != 0 ? errno : EIO; }
 
+// The bytes of a stream opened for reading, for the text mode.
+class ByteSource {
+ public:
+  explicit ByteSource(std::FILE* file) : file_(file) {}
+
+  int peek() {
+    // A failed read stays failed: the stream's error flag is not cleared.
+    if (std::ferror(file_)) return text_mode::kFailed;
+    const int c = std::getc(file_);
+    if (c == EOF) return std::ferror(file_) ? text_mode::kFailed : text_mode::kAtEnd;
+    std::ungetc(c, file_);
+    return c;
+  }
+  void advance() { std::getc(file_); }
+  long long offset() { return std::ftell(file_); }
+  int error() { return last_errno(); }
+  long long read_at(long long offset, std::span<char> chunk) {
+    if (std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0) return -1;
+    // getc, not fread: the program imports only what it already needs from the run-time.
+    std::size_t n = 0;
+    while (n < chunk.size()) {
+      const int c = std::getc(file_);
+      if (c == EOF) break;
+      chunk[n++] = static_cast<char>(c);
+    }
+    if (n == 0 && std::ferror(file_)) return -1;
+    return static_cast<long long>(n);
+  }
+
+ private:
+  std::FILE* file_;
+};
+
+// The bytes of a stream opened for writing.
+class ByteSink {
+ public:
+  explicit ByteSink(Stream& stream) : stream_(stream) {}
+
+  int put(std::string_view bytes) {
+    if (bytes.empty()) return 0;
+    errno = 0;
+    if (std::fwrite(bytes.data(), 1, bytes.size(), stream_.file) != bytes.size()) {
+      stream_.write_error = last_errno();
+    }
+    return stream_.write_error;
+  }
+
+ private:
+  Stream& stream_;
+};
+
 // 0, or why `path` cannot be handed to the run-time: one with a NUL inside would name another
 // file.
 int to_c_path(std::string_view path, PathText* out) {
   if (path.empty() || path.find('\0') != std::string_view::npos) return EINVAL;
   return out->assign(path) ? 0 : ENAMETOOLONG;
-}
-
-// The next character of the text: CR LF becomes LF, and a Ctrl-Z ends the text and stays unread.
-int get_text(Stream& s) {
-  if (s.end == EndKind::kCtrlZ) return kAtEnd;
-  int c = std::getc(s.file);
-  if (c == EOF) {
-    if (std::ferror(s.file)) return kFailed;
-    s.end = EndKind::kPhysical;
-    return kAtEnd;
-  }
-  if (c == kCtrlZByte) {
-    std::ungetc(c, s.file);
-    s.end = EndKind::kCtrlZ;
-    s.ctrl_z_offset = std::ftell(s.file);
-    return kAtEnd;
-  }
-  if (c != '\r') return c;
-  // A CR is a line end only with the LF right after it; a failed look-ahead keeps the CR, and
-  // the stream's error flag fails the next read.
-  const int next = std::getc(s.file);
-  if (next == '\n') return '\n';
-  if (next != EOF) std::ungetc(next, s.file);
-  return '\r';
-}
-
-int put_bytes(Stream& s, const char* data, std::size_t size) {
-  if (size == 0) return 0;
-  errno = 0;
-  if (std::fwrite(data, 1, size, s.file) != size) s.write_error = last_errno();
-  return s.write_error;
 }
 
 int stat_path(const char* path, struct _stat* status) { return _stat(path, status); }
@@ -190,42 +203,17 @@ int Win32Files::open_text(std::string_view path, OpenMode mode, FileHandle* file
 LineResult Win32Files::read_line(FileHandle file, std::span<char> buffer) {
   Stream* s = state_->stream(file);
   if (s == nullptr || s->writing) return {LineStatus::kError, 0, EBADF};
-  // No room for even one character: a caller looping until the end would never get there.
-  if (buffer.size() < 2) return {LineStatus::kError, 0, EINVAL};
-
-  std::size_t length = 0;
-  bool at_end = false;
   errno = 0;
-  while (length < buffer.size() - 1) {
-    const int c = get_text(*s);
-    if (c == kFailed) {
-      buffer[0] = '\0';
-      return {LineStatus::kError, 0, last_errno()};
-    }
-    if (c == kAtEnd) {
-      at_end = true;
-      break;
-    }
-    buffer[length++] = static_cast<char>(c);
-    if (c == '\n') break;
-  }
-  buffer[length] = '\0';
-  if (length == 0 && at_end) return {LineStatus::kEndOfFile, 0, 0};
-  return {LineStatus::kLine, length, 0};
+  ByteSource source(s->file);
+  return text_mode::read_line(source, s->read, buffer);
 }
 
 int Win32Files::write(FileHandle file, std::string_view text) {
   Stream* s = state_->stream(file);
   if (s == nullptr || !s->writing) return EBADF;
   if (s->write_error != 0) return s->write_error;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\n') continue;
-    if (int error = put_bytes(*s, text.data() + start, i - start); error != 0) return error;
-    if (int error = put_bytes(*s, "\r\n", 2); error != 0) return error;
-    start = i + 1;
-  }
-  return put_bytes(*s, text.data() + start, text.size() - start);
+  ByteSink sink(*s);
+  return text_mode::write(sink, text);
 }
 
 int Win32Files::tell(FileHandle file, long* position) {
@@ -250,32 +238,20 @@ int Win32Files::seek(FileHandle file, long position) {
     if (s->writing) s->write_error = error;
     return error;
   }
-  s->end = EndKind::kNone;
+  s->read = {};
   return 0;
 }
 
 bool Win32Files::ended_cleanly(FileHandle file) {
   Stream* s = state_->stream(file);
   if (s == nullptr || s->writing) return false;
-  if (s->end == EndKind::kPhysical) return true;
-  if (s->end != EndKind::kCtrlZ || s->ctrl_z_offset < 0) return false;
-  // Some editors pad a DOS file with Ctrl-Z bytes; anything else after the first one is text
-  // that the read never saw.
-  if (std::fseek(s->file, s->ctrl_z_offset, SEEK_SET) != 0) return false;
-  bool clean = true;
-  for (;;) {
-    const int c = std::getc(s->file);
-    if (c == EOF) {
-      clean = !std::ferror(s->file);
-      break;
-    }
-    if (c != kCtrlZByte) {
-      clean = false;
-      break;
-    }
+  ByteSource source(s->file);
+  const bool clean = text_mode::ended_cleanly(source, s->read);
+  if (s->read.end == text_mode::End::kCtrlZ) {
+    // The look past the mark leaves the stream where the text ended.
+    std::clearerr(s->file);
+    std::fseek(s->file, static_cast<long>(s->read.ctrl_z_offset), SEEK_SET);
   }
-  std::clearerr(s->file);
-  std::fseek(s->file, s->ctrl_z_offset, SEEK_SET);
   return clean;
 }
 

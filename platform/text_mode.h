@@ -1,0 +1,126 @@
+// The Windows C run-time's text mode over a file's stored bytes: CR LF reads as LF, a CR that no
+// LF follows stays, a byte 0x1A ends the text and stays unread; every LF written becomes CR LF.
+// Each platform opens its files in binary mode and hands the bytes to these functions, so that
+// all of them read and write the same text and tell the same positions.
+//
+// A byte source provides:
+//   int peek();          the next stored byte (0 to 255) without taking it, kAtEnd or kFailed
+//   void advance();      takes the byte that peek() returned
+//   long long offset();  the stored offset of the byte that peek() returns
+//   int error();         errno of the failure that peek() reported
+//   long long read_at(long long offset, std::span<char> chunk);
+//                        bytes read from `offset` on, 0 at the physical end, < 0 on failure
+// A byte sink provides:
+//   int put(std::string_view bytes);  0 once all are stored, otherwise errno
+#pragma once
+
+#include <array>
+#include <cerrno>
+#include <cstddef>
+#include <span>
+#include <string_view>
+
+#include "platform/files.h"
+
+namespace reg7140::text_mode {
+
+inline constexpr int kCtrlZByte = 0x1A;
+
+// What a byte source's peek() answers instead of a byte.
+inline constexpr int kAtEnd = -1;
+inline constexpr int kFailed = -2;
+
+enum class End { kNone, kPhysical, kCtrlZ };
+
+// How far the text of one open file has been read.
+struct ReadState {
+  End end = End::kNone;
+  long long ctrl_z_offset = -1;  // with End::kCtrlZ
+};
+
+// The next character of the text, kAtEnd or kFailed.
+template <class Source>
+int get_char(Source& source, ReadState& state) {
+  const int c = source.peek();
+  if (c == kAtEnd) state.end = End::kPhysical;
+  if (c < 0) return c;
+  if (c == kCtrlZByte) {
+    state.end = End::kCtrlZ;
+    state.ctrl_z_offset = source.offset();
+    return kAtEnd;
+  }
+  source.advance();
+  if (c != '\r') return c;
+  // A CR ends a line only with the LF right after it; a failed look-ahead keeps the CR and
+  // leaves the failure to the next read.
+  if (source.peek() == '\n') {
+    source.advance();
+    return '\n';
+  }
+  return '\r';
+}
+
+// Reads like fgets with a limit of `buffer.size()`: at most buffer.size() - 1 characters, up to
+// and including a line feed, then a terminating NUL.
+template <class Source>
+LineResult read_line(Source& source, ReadState& state, std::span<char> buffer) {
+  // No room for even one character: a caller looping until the end would never get there.
+  if (buffer.size() < 2) return {LineStatus::kError, 0, EINVAL};
+  std::size_t length = 0;
+  bool at_end = false;
+  while (length < buffer.size() - 1) {
+    const int c = get_char(source, state);
+    if (c == kFailed) {
+      buffer[0] = '\0';
+      return {LineStatus::kError, 0, source.error()};
+    }
+    if (c == kAtEnd) {
+      at_end = true;
+      break;
+    }
+    buffer[length++] = static_cast<char>(c);
+    if (c == '\n') break;
+  }
+  buffer[length] = '\0';
+  if (length == 0 && at_end) return {LineStatus::kEndOfFile, 0, 0};
+  return {LineStatus::kLine, length, 0};
+}
+
+// Stores `text` with every LF as CR LF: 0, or the sink's first error.
+template <class Sink>
+int write(Sink& sink, std::string_view text) {
+  // No substr(): its range check would link in the exception machinery, which imports
+  // functions that Windows 95 lacks.
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\n') continue;
+    if (const int error = sink.put(std::string_view(text.data() + start, i - start)); error != 0) {
+      return error;
+    }
+    if (const int error = sink.put("\r\n"); error != 0) return error;
+    start = i + 1;
+  }
+  return sink.put(std::string_view(text.data() + start, text.size() - start));
+}
+
+// After the end of the text: true when it was the physical end of the file, or when nothing but
+// 0x1A bytes follows the first one (some editors pad a DOS file with them); anything else after
+// it is text that the read never saw.
+template <class Source>
+bool ended_cleanly(Source& source, const ReadState& state) {
+  if (state.end == End::kPhysical) return true;
+  if (state.end != End::kCtrlZ || state.ctrl_z_offset < 0) return false;
+  std::array<char, 512> chunk;
+  long long offset = state.ctrl_z_offset;
+  for (;;) {
+    const long long n = source.read_at(offset, chunk);
+    if (n < 0) return false;
+    if (n == 0) return true;
+    for (long long i = 0; i < n; ++i) {
+      if (chunk[static_cast<std::size_t>(i)] != kCtrlZByte) return false;
+    }
+    offset += n;
+  }
+}
+
+}  // namespace reg7140::text_mode
