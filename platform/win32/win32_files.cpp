@@ -287,7 +287,11 @@ int Win32Files::copy_file(std::string_view from, std::string_view to) {
   PathText c_to;
   if (const int error = to_c_path(from, &c_from); error != 0) return error;
   if (const int error = to_c_path(to, &c_to); error != 0) return error;
-  return copy_file_via_interpreter(*state_->ops, c_from.view(), c_to.view());
+  const int error = copy_file_via_interpreter(*state_->ops, c_from.view(), c_to.view());
+  // The copy of the NT family's interpreter carries the source's attributes over, so a driver
+  // from a write-protected disk would be installed read-only, unlike the copy of Windows 95.
+  if (error == 0) _chmod(c_to.c_str(), _S_IREAD | _S_IWRITE);
+  return error;
 }
 
 std::string_view Win32Files::program_file() {

@@ -38,6 +38,7 @@ SETTINGS = {
     "mtime": "",         # comma-separated file=seconds pairs set before the run
     "rerun": "no",       # yes: a second run must change nothing
     "absent": "",        # comma-separated files that must not exist after the run
+    "writable": "",      # comma-separated files that must not be read-only after the run
     "backends": "posix,wine",
 }
 
@@ -348,6 +349,11 @@ def run_scenario(directory, backend, backend_name):
             for rel in split_list(settings["absent"]):
                 if os.path.exists(backend.path(root, rel)):
                     failures.append(f"{label}: {rel} should not exist")
+            for rel in split_list(settings["writable"]):
+                path = backend.path(root, rel)
+                # The owner's write bit stands for the read-only attribute, as on every backend.
+                if not os.path.exists(path) or not os.stat(path).st_mode & 0o200:
+                    failures.append(f"{label}: {rel} should exist and not be read-only")
             if settings["rerun"] == "yes":
                 files = contents(backend, root)
                 backend.run(root, settings, args)
