@@ -15,136 +15,81 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::read_file;
-using test::TempDir;
 using test::write_file;
 
-std::vector<std::string> names_in(const fs::path& directory) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(directory)) {
-    names.push_back(entry.path().filename().string());
+// The cases of tests/data/host_paths.txt, on a machine with several spellings of one name side
+// by side, as a case-sensitive host allows.
+TEST(HostPath, MapsOntoTheExistingSpelling) {
+  test::TempDir dir;
+  for (const char* directory : {"WINDOWS/Inf", "WINDOWS/iNF", "WINDOWS/inf", "WINDOWS/SYSTEM"}) {
+    fs::create_directories(dir / directory);
   }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-struct LookupCase {
-  const char* name;
-  const char* windows;  // appended to the machine's directory as the job would
-  const char* host;     // expected, relative to the machine's directory
-};
-
-class HostPathLookup : public testing::TestWithParam<LookupCase> {
- protected:
-  void SetUp() override {
-    // Several spellings of one name side by side, as a case-sensitive host allows.
-    fs::create_directories(dir_ / "WINDOWS" / "Inf");
-    fs::create_directories(dir_ / "WINDOWS" / "iNF");
-    fs::create_directories(dir_ / "WINDOWS" / "inf");
-    fs::create_directories(dir_ / "WINDOWS" / "SYSTEM");
-    write_file(dir_ / "WINDOWS" / "inf" / "NETZOR.INF", "x");
-    write_file(dir_ / "WINDOWS" / "Inf" / "Netzor.inf", "x");
-    write_file(dir_ / "WINDOWS" / "SYSTEM" / "zvnd32.SYS", "x");
-    write_file(dir_ / "WINDOWS" / "SYSTEM" / "\xC4.TXT", "x");
-    write_file(dir_ / "WINDOWS" / "WIN.INI", "x");
+  for (const char* file :
+       {"WINDOWS/inf/NETZOR.INF", "WINDOWS/Inf/Netzor.inf", "WINDOWS/SYSTEM/zvnd32.SYS",
+        "WINDOWS/SYSTEM/\xC4.TXT", "WINDOWS/WIN.INI"}) {
+    write_file(dir / file, "x");
   }
-  TempDir dir_;
-};
-
-TEST_P(HostPathLookup, MapsOntoExistingSpelling) {
-  const LookupCase& c = GetParam();
-  std::string root = dir_.path().string();
-  EXPECT_EQ(to_host_path(root + c.windows), root + c.host);
-  // Every directory here can be listed, so the lookup for writing finds the same.
-  std::string for_writing;
-  EXPECT_EQ(to_host_path_for_writing(root + c.windows, &for_writing), 0);
-  EXPECT_EQ(for_writing, root + c.host);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, HostPathLookup,
-    testing::Values(
-        LookupCase{"ExactSpellingWins", "/WINDOWS\\inf\\NETZOR.INF", "/WINDOWS/inf/NETZOR.INF"},
-        LookupCase{"CaseInsensitiveMatch", "/windows\\inf\\netzor.inf", "/WINDOWS/inf/NETZOR.INF"},
-        LookupCase{"FirstInByteOrderAmongSeveral", "/WINDOWS\\INF\\netzor.inf",
-                   "/WINDOWS/Inf/Netzor.inf"},
-        LookupCase{"ExactWinsOverEarlierFolded", "/WINDOWS\\iNF", "/WINDOWS/iNF"},
-        LookupCase{"FileFoundInSecondDirectory", "/WINDOWS\\system\\ZVND32.sys",
-                   "/WINDOWS/SYSTEM/zvnd32.SYS"},
-        LookupCase{"MissingFileKeepsSpelling", "/WINDOWS\\inf\\netzor.new",
-                   "/WINDOWS/inf/netzor.new"},
-        LookupCase{"RestAfterMissingKeepsSpelling", "/WINDOWS\\Missing\\inf\\Netzor.INF",
-                   "/WINDOWS/Missing/inf/Netzor.INF"},
-        LookupCase{"BelowAFileKeepsSpelling", "/windows\\win.ini\\inf", "/WINDOWS/WIN.INI/inf"},
-        LookupCase{"OnlyAsciiLettersFold", "/WINDOWS\\SYSTEM\\\xE4.txt",
-                   "/WINDOWS/SYSTEM/\xE4.txt"},
-        LookupCase{"DotsAndEmptyPassThrough", "/windows\\.\\SYSTEM\\..\\\\INF\\netzor.inf",
-                   "/WINDOWS/./SYSTEM/..//Inf/Netzor.inf"},
-        LookupCase{"TrailingSeparatorKept", "/windows\\system\\", "/WINDOWS/SYSTEM/"}),
-    [](const testing::TestParamInfo<LookupCase>& param_info) {
-      return std::string(param_info.param.name);
-    });
-
-TEST(HostPath, RelativePathStaysRelative) {
-  TempDir dir;
-  fs::create_directories(dir.path() / "WINDOWS" / "INF");
-  fs::path previous = fs::current_path();
+  const fs::path previous = fs::current_path();
   fs::current_path(dir.path());
-  std::string relative = to_host_path("windows\\inf\\netzor.inf");
-  std::string dotted = to_host_path(".\\windows\\inf");
-  fs::current_path(previous);
-  EXPECT_EQ(relative, "WINDOWS/INF/netzor.inf");
-  EXPECT_EQ(dotted, "./WINDOWS/INF");
-}
-
-TEST(HostPath, EmptyAndRootPaths) {
-  EXPECT_EQ(to_host_path(""), "");
-  EXPECT_EQ(to_host_path("\\"), "/");
-  EXPECT_EQ(to_host_path("\\\\TMP"), "//tmp");
-}
-
-// Replacing, renaming or copying onto an existing file uses the entry as spelled on disk; only a
-// new file takes the job's spelling.
-class HostPathFiles : public testing::Test {
- protected:
-  void SetUp() override {
-    fs::create_directories(dir_ / "WINDOWS" / "INF");
-    fs::create_directories(dir_ / "WINDOWS" / "SYSTEM");
-    windir_ = dir_.path().string() + "/WINDOWS";
+  const auto rows = test::load_table("data/host_paths.txt");
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row[0]);
+    if (row.size() != 3) {
+      ADD_FAILURE() << "three fields";
+      continue;
+    }
+    auto at_root = [&](std::string path) {
+      return path.starts_with("$") ? dir.path().string() + path.substr(1) : path;
+    };
+    EXPECT_EQ(to_host_path(at_root(row[1])), at_root(row[2]));
+    // Every directory here can be listed, so the lookup for writing finds the same.
+    std::string for_writing;
+    EXPECT_EQ(to_host_path_for_writing(at_root(row[1]), &for_writing), 0);
+    EXPECT_EQ(for_writing, at_root(row[2]));
   }
-  TempDir dir_;
-  std::string windir_;
-  PosixFiles files_;
-};
-
-TEST_F(HostPathFiles, ReplaceOntoDifferentlyCasedFileKeepsItsSpelling) {
-  write_file(dir_ / "WINDOWS" / "INF" / "NETZOR.INF", "old\r\n");
-  write_file(dir_ / "WINDOWS" / "INF" / "netzor.new", "new\r\n");
-  ASSERT_EQ(files_.replace_file(windir_ + "\\inf\\netzor.new", windir_ + "\\inf\\netzor.inf"), 0);
-  EXPECT_EQ(names_in(dir_ / "WINDOWS" / "INF"), std::vector<std::string>{"NETZOR.INF"});
-  EXPECT_EQ(read_file(dir_ / "WINDOWS" / "INF" / "NETZOR.INF"), "new\r\n");
+  fs::current_path(previous);
+  EXPECT_GT(rows.size(), 10u);
+  EXPECT_EQ(to_host_path(""), "");
 }
 
-TEST_F(HostPathFiles, WriteOpensExistingEntryAndCreatesNewUnderGivenName) {
-  write_file(dir_ / "WINDOWS" / "INF" / "NETZOR.NEW", "stale");
+// Replacing or copying onto an existing file, or writing it, uses the entry as spelled on disk;
+// only a new file takes the job's spelling.
+TEST(HostPath, FilesKeepTheirSpellingOnDisk) {
+  test::TempDir dir;
+  const std::string windir = dir.path().string() + "/WINDOWS";
+  auto names_in = [](const fs::path& directory) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(directory)) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  PosixFiles files;
+  write_file(dir / "WINDOWS/INF/NETZOR.INF", "old\r\n");
+  write_file(dir / "WINDOWS/INF/netzor.new", "new\r\n");
+  ASSERT_EQ(files.replace_file(windir + "\\inf\\netzor.new", windir + "\\inf\\netzor.inf"), 0);
+  EXPECT_EQ(names_in(dir / "WINDOWS/INF"), std::vector<std::string>{"NETZOR.INF"});
+  EXPECT_EQ(read_file(dir / "WINDOWS/INF/NETZOR.INF"), "new\r\n");
+
+  write_file(dir / "WINDOWS/INF/NETZOR.NEW", "stale");
   FileHandle file = kNoFile;
-  ASSERT_EQ(files_.open_text(windir_ + "\\inf\\netzor.new", OpenMode::kWriteText, &file), 0);
-  ASSERT_EQ(files_.write(file, "a\n"), 0);
-  ASSERT_EQ(files_.close(file), 0);
-  ASSERT_EQ(files_.open_text(windir_ + "\\inf\\Other.Inf", OpenMode::kWriteText, &file), 0);
-  ASSERT_EQ(files_.close(file), 0);
-  EXPECT_EQ(names_in(dir_ / "WINDOWS" / "INF"),
-            (std::vector<std::string>{"NETZOR.NEW", "Other.Inf"}));
-  EXPECT_EQ(read_file(dir_ / "WINDOWS" / "INF" / "NETZOR.NEW"), "a\r\n");
-}
+  ASSERT_EQ(files.open_text(windir + "\\inf\\netzor.new", OpenMode::kWriteText, &file), 0);
+  ASSERT_EQ(files.write(file, "a\n"), 0);
+  ASSERT_EQ(files.close(file), 0);
+  ASSERT_EQ(files.open_text(windir + "\\inf\\Other.Inf", OpenMode::kWriteText, &file), 0);
+  ASSERT_EQ(files.close(file), 0);
+  EXPECT_EQ(names_in(dir / "WINDOWS/INF"),
+            (std::vector<std::string>{"NETZOR.INF", "NETZOR.NEW", "Other.Inf"}));
+  EXPECT_EQ(read_file(dir / "WINDOWS/INF/NETZOR.NEW"), "a\r\n");
 
-TEST_F(HostPathFiles, CopyOntoDifferentlyCasedFileKeepsItsSpelling) {
-  write_file(dir_ / "source" / "zvnd32.sys", "driver");
-  write_file(dir_ / "WINDOWS" / "SYSTEM" / "ZVND32.SYS", "old");
-  ASSERT_EQ(files_.copy_file(dir_.path().string() + "/source\\zvnd32.sys",
-                             windir_ + "\\system\\zvnd32.sys"),
-            0);
-  EXPECT_EQ(names_in(dir_ / "WINDOWS" / "SYSTEM"), std::vector<std::string>{"ZVND32.SYS"});
-  EXPECT_EQ(read_file(dir_ / "WINDOWS" / "SYSTEM" / "ZVND32.SYS"), "driver");
+  write_file(dir / "source/zvnd32.sys", "driver");
+  write_file(dir / "WINDOWS/SYSTEM/ZVND32.SYS", "old");
+  ASSERT_EQ(
+      files.copy_file(dir.path().string() + "/source\\zvnd32.sys", windir + "\\system\\zvnd32.sys"),
+      0);
+  EXPECT_EQ(names_in(dir / "WINDOWS/SYSTEM"), std::vector<std::string>{"ZVND32.SYS"});
+  EXPECT_EQ(read_file(dir / "WINDOWS/SYSTEM/ZVND32.SYS"), "driver");
 }
 
 }  // namespace
