@@ -8,13 +8,16 @@ A scenario's machine maps onto the prefix so:
   system.reg    not a file: its keys under HKLM\\Enum\\PCMCIA and HKLM\\System\\CurrentControlSet\\
                 Services\\Class are imported into the prefix's registry, and only those subtrees
                 are compared afterwards (class strings are not: the export format has none)
-The scenario's version becomes the value Version of HKCU\\Software\\Wine.
+The scenario's version becomes the value Version of HKCU\\Software\\Wine. The program is started
+by its Windows path, or, with a bare name as argument 0, by the command interpreter, which finds
+it along PATH (WINEPATH names its directory); Wine itself would pass the full path as argument 0.
 
 The prefix is WINEPREFIX when it is set, otherwise wine-prefix beside the program; it is created
 on first use. What one scenario leaves in the prefix (files, directories, registry keys) is
 removed before the next one starts; the prefix keeps a record of it in reg7140-tier.json.
 """
 import json
+import ntpath
 import os
 import shutil
 import subprocess
@@ -44,6 +47,9 @@ LEFTOVER_PREFIXES = ("netzor.", "zvnd32.")
 
 # What reg export answers for a key that does not exist (its exit status is 1 for any failure).
 MISSING_KEY = "Unable to find the specified registry key"
+
+# Characters that the command interpreter reads itself rather than passing them on.
+CMD_SPECIAL = '&|<>^%"()'
 
 STATE_FILE = "reg7140-tier.json"
 WORK_DIR = "reg7140-tier"  # under drive_c: the registry files that reg imports and exports
@@ -233,13 +239,13 @@ class WineBackend:
 
     # --- the registry --------------------------------------------------------------------------
 
-    def wine(self, *args, cwd=None, check=True):
+    def wine(self, *args, cwd=None, check=True, env=None):
         """(exit status, standard output) of a Wine program."""
         # Output goes to files, not pipes: the first program of a fresh server starts Wine's
         # own background processes, which inherit its handles and would hold a pipe open for
         # as long as the server lives.
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            status = subprocess.run([WINE, *args], env=self.env, cwd=cwd or self.drive_c,
+            status = subprocess.run([WINE, *args], env=env or self.env, cwd=cwd or self.drive_c,
                                     stdin=subprocess.DEVNULL, stdout=out, stderr=err,
                                     timeout=RUN_TIMEOUT).returncode
             out.seek(0)
@@ -324,13 +330,16 @@ class WineBackend:
 
         argv0 = settings["argv0"]
         if not argv0:
-            command, cwd = self.windows_path(program_rel), self.drive_c
+            status, out = self.wine(self.windows_path(program_rel), *args, check=False)
         elif "/" not in argv0 and "\\" not in argv0:
-            # A bare name: found in the current directory, as the command interpreter would.
-            command, cwd = argv0, os.path.dirname(program)
+            # Started by its bare name, which the command interpreter finds along PATH; Wine
+            # itself would hand the program its full path as argument 0.
+            if any(c in arg for arg in args for c in CMD_SPECIAL):
+                raise SystemExit(f"{args}: the command interpreter would read these arguments")
+            env = dict(self.env, WINEPATH=ntpath.dirname(self.windows_path(program_rel)))
+            status, out = self.wine("cmd", "/c", argv0, *args, check=False, env=env)
         else:
             raise SystemExit(f"argv0={argv0}: Wine takes argument 0 from the program's path")
-        status, out = self.wine(command, *args, cwd=cwd, check=False)
         return status, out.replace("\r\n", "\n")
 
 
