@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <memory>
 #include <string>
 
 #include "platform/posix/host_path.h"
@@ -20,7 +22,8 @@ constexpr int kMaxFiles = 16;
 struct Stream {
   int fd = -1;
   bool writing = false;
-  std::array<char, PosixFiles::kBufferSize> buffer{};
+  // PosixFiles::kBufferSize bytes while the file is open; only the part in use is ever touched.
+  std::unique_ptr<char[]> buffer;
   // File offset of buffer[0]. Reading: `filled` bytes are buffered and `next` is the first not
   // yet consumed. Writing: `filled` bytes wait to be written at `base`.
   long long base = 0;
@@ -65,7 +68,7 @@ class ByteSource {
       s_.base += static_cast<long long>(s_.filled);
       s_.next = 0;
       s_.filled = 0;
-      ssize_t n = read_retrying(s_.fd, s_.buffer.data(), s_.buffer.size());
+      ssize_t n = read_retrying(s_.fd, s_.buffer.get(), PosixFiles::kBufferSize);
       if (n < 0) {
         s_.read_error = errno;
         return text_mode::kFailed;
@@ -93,7 +96,7 @@ class ByteSource {
 int flush(Stream& s) {
   if (s.write_error != 0) return s.write_error;
   std::size_t written = 0;
-  int error = write_all(s.fd, s.buffer.data(), s.filled, &written);
+  int error = write_all(s.fd, s.buffer.get(), s.filled, &written);
   s.base += static_cast<long long>(written);
   s.filled = 0;
   s.write_error = error;
@@ -106,11 +109,14 @@ class ByteSink {
   explicit ByteSink(Stream& stream) : s_(stream) {}
 
   int put(std::string_view bytes) {
-    for (char c : bytes) {
-      if (s_.filled == s_.buffer.size()) {
+    while (!bytes.empty()) {
+      if (s_.filled == PosixFiles::kBufferSize) {
         if (int error = flush(s_); error != 0) return error;
       }
-      s_.buffer[s_.filled++] = c;
+      const std::size_t n = std::min(bytes.size(), PosixFiles::kBufferSize - s_.filled);
+      std::copy_n(bytes.data(), n, s_.buffer.get() + s_.filled);
+      s_.filled += n;
+      bytes.remove_prefix(n);
     }
     return 0;
   }
@@ -203,6 +209,7 @@ int PosixFiles::open_text(std::string_view path, OpenMode mode, FileHandle* file
 
   Stream& s = state_->streams[slot];
   s = Stream{};
+  s.buffer.reset(new char[kBufferSize]);
   s.fd = fd;
   s.writing = mode == OpenMode::kWriteText;
   *file = slot;

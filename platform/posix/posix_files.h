@@ -10,8 +10,9 @@ namespace reg7140 {
 
 class PosixFiles : public Files {
  public:
-  // Bytes each open file buffers; a CR LF pair may straddle two fills.
-  static constexpr std::size_t kBufferSize = 4096;
+  // Bytes each open file buffers, so that a large INF file takes few system calls; a CR LF pair
+  // may straddle two fills.
+  static constexpr std::size_t kBufferSize = 1 << 16;
 
   PosixFiles();
   ~PosixFiles() override;
