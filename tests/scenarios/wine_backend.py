@@ -54,6 +54,9 @@ CMD_SPECIAL = '&|<>^%"()'
 STATE_FILE = "reg7140-tier.json"
 WORK_DIR = "reg7140-tier"  # under drive_c: the registry files that reg imports and exports
 RUN_TIMEOUT = 120
+# Now and then one of Wine's registry tools fails without a word; the harness's own imports and
+# exports are tried again (the program's runs never are).
+TOOL_ATTEMPTS = 3
 
 
 def unavailable():
@@ -239,37 +242,65 @@ class WineBackend:
 
     # --- the registry --------------------------------------------------------------------------
 
-    def wine(self, *args, cwd=None, check=True, env=None):
-        """(exit status, standard output) of a Wine program."""
+    def wine_all(self, *commands, cwd=None, env=None):
+        """[(exit status, standard output, standard error)] of Wine programs that run side by
+        side."""
         # Output goes to files, not pipes: the first program of a fresh server starts Wine's
         # own background processes, which inherit its handles and would hold a pipe open for
         # as long as the server lives.
-        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            status = subprocess.run([WINE, *args], env=env or self.env, cwd=cwd or self.drive_c,
-                                    stdin=subprocess.DEVNULL, stdout=out, stderr=err,
-                                    timeout=RUN_TIMEOUT).returncode
-            out.seek(0)
-            err.seek(0)
-            stdout = out.read().decode("latin-1")
-            stderr = err.read().decode("latin-1")
+        files = [(tempfile.TemporaryFile(), tempfile.TemporaryFile()) for _ in commands]
+        try:
+            processes = [subprocess.Popen([WINE, *args], env=env or self.env,
+                                          cwd=cwd or self.drive_c, stdin=subprocess.DEVNULL,
+                                          stdout=out, stderr=err)
+                         for args, (out, err) in zip(commands, files)]
+            results = []
+            for process, (out, err) in zip(processes, files):
+                status = process.wait(timeout=RUN_TIMEOUT)
+                out.seek(0)
+                err.seek(0)
+                results.append((status, out.read().decode("latin-1"),
+                                err.read().decode("latin-1")))
+            return results
+        finally:
+            for out, err in files:
+                out.close()
+                err.close()
+
+    def wine(self, *args, cwd=None, check=True, env=None):
+        """(exit status, standard output) of a Wine program."""
+        status, out, err = self.wine_all(args, cwd=cwd, env=env)[0]
         if check and status != 0:
-            raise SystemExit(f"wine {' '.join(args)} failed with {status}: {stdout}{stderr}")
-        return status, stdout
+            raise SystemExit(f"wine {' '.join(args)} failed with {status}: {out}{err}")
+        return status, out
 
     def registry(self, root):
         if self.imported is not None:
             return self.imported
         parsed = {}
-        for key in SUBTREES:
-            host = os.path.join(self.work, "export.reg")
-            if os.path.exists(host):
-                os.remove(host)
-            status, out = self.wine("reg.exe", "export", key, f"C:\\{WORK_DIR}\\export.reg",
-                                    "/y", check=False)
-            if status == 0:
-                parsed.update(run_scenarios.parse_reg(run_scenarios.registry_text(host)))
-            elif MISSING_KEY not in out:
-                raise SystemExit(f"reg export {key} failed with {status}: {out}")
+        pending = list(enumerate(SUBTREES))
+        for attempt in range(TOOL_ATTEMPTS):
+            names = [f"export{i}.reg" for i, _ in pending]
+            for name in names:
+                if os.path.exists(os.path.join(self.work, name)):
+                    os.remove(os.path.join(self.work, name))
+            # Each export is a Wine start of a good part of a second; they run side by side.
+            results = self.wine_all(*[("reg.exe", "export", key, f"C:\\{WORK_DIR}\\{name}",
+                                       "/y") for (_, key), name in zip(pending, names)])
+            failed = []
+            for (i, key), name, (status, out, err) in zip(pending, names, results):
+                if status == 0:
+                    host = os.path.join(self.work, name)
+                    parsed.update(run_scenarios.parse_reg(run_scenarios.registry_text(host)))
+                elif MISSING_KEY not in out + err:
+                    failed.append((i, key))
+                    print(f"note: reg export {key} failed with {status} ({out}{err}), "
+                          f"attempt {attempt + 1}")
+            pending = failed
+            if not pending:
+                break
+        if pending:
+            raise SystemExit(f"reg export of {', '.join(key for _, key in pending)} failed")
         parsed = filter_subtrees(parsed)
         # Whatever a run left under the class key goes before the next scenario.
         state = self.load_state()
@@ -310,7 +341,12 @@ class WineBackend:
         host = os.path.join(self.work, "import.reg")
         with open(host, "wb") as f:
             f.write(import_text(parsed, delete_keys, WINE_VERSIONS[version]).encode("latin-1"))
-        self.wine("reg.exe", "import", f"C:\\{WORK_DIR}\\import.reg")
+        for attempt in range(TOOL_ATTEMPTS):
+            status, out = self.wine("reg.exe", "import", f"C:\\{WORK_DIR}\\import.reg",
+                                    check=attempt + 1 == TOOL_ATTEMPTS)
+            if status == 0:
+                break
+            print(f"note: reg import failed with {status} ({out}), attempt {attempt + 1}")
         # The registry before the run is the scenario's own: every Wine start costs a good part
         # of a second, and an export here would only repeat what the export after the run
         # compares anyway (a value that Wine does not keep as imported shows up there).
