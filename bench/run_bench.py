@@ -5,7 +5,7 @@
 
 Each figure is the median over --repeat runs, each on a fresh machine, divided by the median of
 a baseline measured in the same run: copying the same file to a temporary file beside it,
-fsync, rename. Peak memory is the program's maximum resident set size.
+fsync, rename. Peak memory is the program's maximum resident set size; MB are 10^6 bytes.
 """
 import argparse
 import ctypes
@@ -261,7 +261,7 @@ def main():
             (measure(f"/inst, {reg_size / 1e6:.1f} MB system.reg", program,
                      dict(root=machine, program=program, registry=registry), ["/inst"],
                      ["WINDOWS/system.reg"], opts.repeat, copies=lambda saves: saves + 1),
-             1.5, 3 * reg_size + 8 * 2**20),
+             1.5, 3 * reg_size + 8e6),
             (measure(f"whole run, {os.path.getsize(inf) / 1e6:.1f} MB netzor.inf", program,
                      dict(root=machine, program=program, inf=inf), [],
                      ["WINDOWS/inf/netzor.inf"], opts.repeat), 2.0, None),
@@ -277,10 +277,10 @@ def main():
         ok = ratio <= limit and (rss_limit is None or r["rss"] <= rss_limit)
         failed |= not ok
         base_note = f" ({r['saves'] + 1} copies)" if rss_limit else ""
-        rss_note = f" (limit {rss_limit / 2**20:.0f} MB)" if rss_limit else ""
+        rss_note = f" (limit {rss_limit / 1e6:.0f} MB)" if rss_limit else ""
         print(f"| {r['name']} | {r['run'] * 1e3:.1f} | {r['base'] * 1e3:.1f}{base_note} | "
               f"{ratio:.2f}{'' if ok else ' MISSED'} | {limit} | "
-              f"{r['rss'] / 2**20:.1f} MB{rss_note} |")
+              f"{r['rss'] / 1e6:.1f} MB{rss_note} |")
     return 1 if failed else 0
 
 
