@@ -18,14 +18,13 @@
 namespace reg7140 {
 namespace {
 
+namespace fs = std::filesystem;
 using test::read_file;
-using test::TempDir;
 using test::write_file;
 
-namespace fs = std::filesystem;
-
-constexpr std::string_view kInstance = "ENUM\\PCMCIA\\ZORVAN-NR_32/8_KV-61C7\\0";
-constexpr std::string_view kLogConfig = "ENUM\\PCMCIA\\ZORVAN-NR_32/8_KV-61C7\\0\\LogConfig";
+const std::string kInstance = "ENUM\\PCMCIA\\ZORVAN-NR_32/8_KV-61C7\\0";
+const std::string kLogConfig = kInstance + "\\LogConfig";
+const std::string kNet = "System\\CurrentControlSet\\Services\\Class\\Net\\0000";
 
 const std::string kMachine =
     "REGEDIT4\r\n"
@@ -56,280 +55,199 @@ struct stat stat_of(const fs::path& path) {
   return st;
 }
 
+void set_old_mtime(const fs::path& path) {
+  const struct timespec times[2] = {{1000000, 0}, {1000000, 0}};
+  utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+
+std::vector<std::string> entries(const fs::path& directory) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(directory)) {
+    names.push_back(entry.path().filename().string());
+  }
+  return names;
+}
+
+// "type:data" as a query answers, or "<error N>".
+std::string value(Registry& registry, KeyHandle key, std::string_view name) {
+  std::array<std::uint8_t, 512> buffer{};
+  std::uint32_t type = 0;
+  std::uint32_t size = 0;
+  const RegStatus status = registry.query_value(key, name, &type, buffer, &size);
+  if (status != kErrorSuccess) return "<error " + std::to_string(status) + ">";
+  return std::to_string(type) + ":" + std::string(buffer.begin(), buffer.begin() + size);
+}
+
 class FileRegistryTest : public testing::Test {
  protected:
-  FileRegistryTest() : path_(dir_ / "system.reg") {}
+  FileRegistryTest() : path_(dir_ / "system.reg") { write_file(path_, kMachine); }
 
-  KeyHandle open(FileRegistry& registry, std::string_view path,
-                 KeyAccess access = KeyAccess::kAllAccess) {
+  static KeyHandle open(FileRegistry& registry, std::string_view path,
+                        KeyAccess access = KeyAccess::kAllAccess) {
     KeyHandle key = kNoKey;
     EXPECT_EQ(registry.open_key(path, access, &key), kErrorSuccess) << path;
-    EXPECT_NE(key, kNoKey);
     return key;
   }
 
-  // The value as a fresh registry on the same file sees it; "<missing>" when absent.
+  // The value as a fresh registry on the same file sees it.
   std::string stored(std::string_view key_path, std::string_view name) {
     FileRegistry fresh(path_.string());
     KeyHandle key = kNoKey;
     if (fresh.open_key(key_path, KeyAccess::kRead, &key) != kErrorSuccess) return "<no key>";
-    std::array<std::uint8_t, 512> buffer{};
-    std::uint32_t type = 0;
-    std::uint32_t size = 0;
-    RegStatus status = fresh.query_value(key, name, &type, buffer, &size);
-    fresh.close_key(key);
-    if (status != kErrorSuccess) return "<missing>";
-    return std::to_string(type) + ":" +
-           std::string(reinterpret_cast<const char*>(buffer.data()), size);
+    return value(fresh, key, name);
   }
 
-  std::vector<std::string> directory_entries() {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir_.path())) {
-      names.push_back(entry.path().filename().string());
-    }
-    return names;
-  }
-
-  TempDir dir_;
+  test::TempDir dir_;
   fs::path path_;
 };
 
-TEST_F(FileRegistryTest, StringDataEndsWithItsZeroByte) {
-  write_file(path_, kMachine);
+TEST_F(FileRegistryTest, QueriesAndLookups) {
   FileRegistry registry(path_.string());
-  KeyHandle key = open(registry, kInstance, KeyAccess::kRead);
-  std::array<std::uint8_t, 256> buffer{};
-  std::uint32_t type = 0;
-  std::uint32_t size = 256;
-  ASSERT_EQ(registry.query_value(key, "DRIVER", &type, buffer, &size), kErrorSuccess);
-  EXPECT_EQ(type, kRegSz);
-  ASSERT_EQ(size, 9u);
-  EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + 9), std::string("Net\\0000\0", 9));
-}
-
-TEST_F(FileRegistryTest, LookupIgnoresLetterCaseAndKeepsIt) {
-  write_file(path_, kMachine);
-  {
-    FileRegistry registry(path_.string());
-    KeyHandle key = open(registry, "enum\\pcmcia\\Zorvan-nr_32/8_kv-61c7\\0");
-    std::array<std::uint8_t, 16> buffer{};
-    std::uint32_t size = 0;
-    EXPECT_EQ(registry.query_value(key, "driver", nullptr, buffer, &size), kErrorSuccess);
-    ASSERT_EQ(registry.set_value(key, "forcedCONFIG", kRegBinary, bytes("\x01")), kErrorSuccess);
-    registry.close_key(key);
-  }
-  std::string text = read_file(path_);
-  EXPECT_NE(text.find("[HKEY_LOCAL_MACHINE\\Enum\\PCMCIA\\ZORVAN-NR_32/8_KV-61C7\\0]\r\n"),
-            std::string::npos);
-  EXPECT_NE(text.find("\"ForcedConfig\"=hex:01\r\n"), std::string::npos) << text;
-}
-
-TEST_F(FileRegistryTest, MissingKeysAndEmptyComponentsAreNotFound) {
-  write_file(path_, kMachine);
-  FileRegistry registry(path_.string());
-  for (std::string_view path : {"", "\\", "Enum\\", "\\Enum", "Enum\\\\PCMCIA", "ENUM\\PCMCIA\\",
-                                "Enum\\Missing", "HKEY_LOCAL_MACHINE\\Enum"}) {
-    KeyHandle key = 99;
-    EXPECT_EQ(registry.open_key(path, KeyAccess::kRead, &key), kErrorFileNotFound) << path;
-    EXPECT_EQ(key, kNoKey) << path;
-  }
-  KeyHandle parent = open(registry, "System\\CurrentControlSet\\Services\\Class\\Net\\0000");
-  for (std::string_view subkey : {"", "\\", "A\\", "\\A", "A\\\\B"}) {
-    KeyHandle key = kNoKey;
-    std::uint32_t disposition = 0;
-    EXPECT_EQ(registry.create_key(parent, subkey, "", &key, &disposition), kErrorFileNotFound)
-        << subkey;
-  }
-  std::array<std::uint8_t, 4> buffer{};
-  std::uint32_t size = 0;
-  EXPECT_EQ(registry.query_value(parent, "Nothing", nullptr, buffer, &size), kErrorFileNotFound);
-  EXPECT_EQ(read_file(path_), kMachine);
-}
-
-TEST_F(FileRegistryTest, MissingFileIsAnEmptyRegistryAndIsNotCreated) {
-  FileRegistry registry(path_.string());
-  KeyHandle key = kNoKey;
-  EXPECT_EQ(registry.open_key("Enum", KeyAccess::kRead, &key), kErrorFileNotFound);
-  EXPECT_EQ(
-      registry.open_key("Software\\Microsoft\\Windows\\CurrentVersion", KeyAccess::kRead, &key),
-      kErrorFileNotFound);
-  EXPECT_FALSE(fs::exists(path_));
-}
-
-TEST_F(FileRegistryTest, ShortBufferGivesMoreDataAndTheNeededSize) {
-  write_file(path_, kMachine);
-  FileRegistry registry(path_.string());
-  KeyHandle key = open(registry, kInstance, KeyAccess::kRead);
+  // Names match without regard to letter case; string data ends with its zero byte.
+  const KeyHandle key = open(registry, "enum\\pcmcia\\Zorvan-nr_32/8_kv-61c7\\0", KeyAccess::kRead);
+  EXPECT_EQ(value(registry, key, "driver"), std::string("1:Net\\0000\0", 11));
+  EXPECT_EQ(value(registry, key, "Nothing"), "<error 2>");
+  // A short buffer gives "more data" and the size needed, and is left alone.
   std::array<std::uint8_t, 12> buffer{};
   buffer.fill(0xEE);
-  std::uint32_t type = 0;
   std::uint32_t size = 0;
-  EXPECT_EQ(registry.query_value(key, "DRIVER", &type, std::span(buffer).first(8), &size),
+  EXPECT_EQ(registry.query_value(key, "DRIVER", nullptr, std::span(buffer).first(8), &size),
             kErrorMoreData);
   EXPECT_EQ(size, 9u);
   EXPECT_EQ(buffer[0], 0xEE);
-  EXPECT_EQ(registry.query_value(key, "ForcedConfig", &type, buffer, &size), kErrorSuccess);
-  EXPECT_EQ(size, 12u);
-  EXPECT_EQ(type, kRegBinary);
-  EXPECT_EQ(registry.query_value(key, "ForcedConfig", &type, std::span(buffer).first(11), &size),
+  EXPECT_EQ(registry.query_value(key, "ForcedConfig", nullptr, std::span(buffer).first(11), &size),
             kErrorMoreData);
+  EXPECT_EQ(registry.query_value(key, "ForcedConfig", nullptr, buffer, &size), kErrorSuccess);
   EXPECT_EQ(size, 12u);
-}
-
-TEST_F(FileRegistryTest, KeysOpenedForReadingCannotChange) {
-  write_file(path_, kMachine);
-  FileRegistry registry(path_.string());
-  KeyHandle key = open(registry, kLogConfig, KeyAccess::kRead);
-  KeyHandle created = kNoKey;
-  std::uint32_t disposition = 0;
-  EXPECT_EQ(registry.set_value(key, "0000", kRegBinary, bytes("x")), kErrorAccessDenied);
-  EXPECT_EQ(registry.set_value(key, "New", kRegBinary, bytes("x")), kErrorAccessDenied);
-  EXPECT_EQ(registry.delete_value(key, "0000"), kErrorAccessDenied);
-  EXPECT_EQ(registry.create_key(key, "Override", "MyClass", &created, &disposition),
-            kErrorAccessDenied);
-  EXPECT_EQ(created, kNoKey);
-  EXPECT_EQ(read_file(path_), kMachine);
-  EXPECT_EQ(stored(kLogConfig, "0000"), "3:\x01");
-}
-
-TEST_F(FileRegistryTest, UnknownAndClosedHandlesAreInvalid) {
-  write_file(path_, kMachine);
-  FileRegistry registry(path_.string());
-  KeyHandle first = open(registry, kLogConfig);
-  KeyHandle second = open(registry, kLogConfig);
-  EXPECT_NE(first, second);
-  registry.close_key(first);
-  std::array<std::uint8_t, 4> buffer{};
-  std::uint32_t size = 0;
-  KeyHandle created = kNoKey;
-  std::uint32_t disposition = 0;
-  for (KeyHandle bad : {kNoKey, first, KeyHandle{12345}}) {
-    EXPECT_EQ(registry.query_value(bad, "0000", nullptr, buffer, &size), kErrorInvalidHandle);
-    EXPECT_EQ(registry.set_value(bad, "0000", kRegBinary, bytes("x")), kErrorInvalidHandle);
-    EXPECT_EQ(registry.delete_value(bad, "0000"), kErrorInvalidHandle);
-    EXPECT_EQ(registry.create_key(bad, "X", "", &created, &disposition), kErrorInvalidHandle);
-    registry.close_key(bad);
+  // Missing keys, and paths with an empty component, are not found.
+  for (std::string_view path : {"", "\\", "Enum\\", "\\Enum", "Enum\\\\PCMCIA", "ENUM\\PCMCIA\\",
+                                "Enum\\Missing", "HKEY_LOCAL_MACHINE\\Enum"}) {
+    KeyHandle missing = 99;
+    EXPECT_EQ(registry.open_key(path, KeyAccess::kRead, &missing), kErrorFileNotFound) << path;
+    EXPECT_EQ(missing, kNoKey) << path;
   }
+  // A missing file is an empty registry, and reading it does not create it.
+  FileRegistry none((dir_ / "none.reg").string());
+  KeyHandle missing = kNoKey;
+  EXPECT_EQ(none.open_key("Enum", KeyAccess::kRead, &missing), kErrorFileNotFound);
+  EXPECT_FALSE(fs::exists(dir_ / "none.reg"));
+  EXPECT_EQ(read_file(path_), kMachine);
+}
+
+TEST_F(FileRegistryTest, RefusesWhatItMayNotDoAndChangesNothing) {
+  FileRegistry registry(path_.string());
+  const KeyHandle read_only = open(registry, kLogConfig, KeyAccess::kRead);
+  const KeyHandle closed = open(registry, kLogConfig);
+  const KeyHandle net = open(registry, kNet);
+  registry.close_key(closed);
+  const struct {
+    KeyHandle handle;
+    RegStatus status;
+  } refusals[] = {{read_only, kErrorAccessDenied},
+                  {closed, kErrorInvalidHandle},
+                  {kNoKey, kErrorInvalidHandle},
+                  {KeyHandle{12345}, kErrorInvalidHandle}};
+  KeyHandle key = kNoKey;
+  std::uint32_t disposition = 0;
+  for (const auto& refusal : refusals) {
+    SCOPED_TRACE(testing::Message() << "handle " << refusal.handle);
+    EXPECT_EQ(registry.set_value(refusal.handle, "0000", kRegBinary, bytes("x")), refusal.status);
+    EXPECT_EQ(registry.set_value(refusal.handle, "New", kRegBinary, bytes("x")), refusal.status);
+    EXPECT_EQ(registry.delete_value(refusal.handle, "0000"), refusal.status);
+    EXPECT_EQ(registry.create_key(refusal.handle, "Override", "C", &key, &disposition),
+              refusal.status);
+    EXPECT_EQ(key, kNoKey);
+  }
+  EXPECT_EQ(value(registry, closed, "0000"), "<error 6>");
   // The other handle to the same key still works.
-  EXPECT_EQ(registry.query_value(second, "0000", nullptr, buffer, &size), kErrorSuccess);
+  EXPECT_EQ(value(registry, read_only, "0000"), "3:\x01");
+  // Sub-key paths with an empty component; names and classes that a line cannot hold.
+  for (std::string_view subkey : {"", "\\", "A\\", "\\A", "A\\\\B"}) {
+    EXPECT_EQ(registry.create_key(net, subkey, "", &key, &disposition), kErrorFileNotFound);
+  }
+  EXPECT_EQ(registry.create_key(net, "Ok\\Bad\nName", "", &key, &disposition),
+            kErrorInvalidParameter);
+  EXPECT_EQ(registry.create_key(net, "Ok", "Bad\nClass", &key, &disposition),
+            kErrorInvalidParameter);
+  EXPECT_EQ(registry.set_value(net, std::string_view("a\0b", 3), kRegBinary, bytes("1")),
+            kErrorInvalidParameter);
+  EXPECT_EQ(registry.delete_value(net, "0005"), kErrorFileNotFound);
+  registry.close_key(KeyHandle{12345});
+  registry.close_key(closed);
   EXPECT_EQ(read_file(path_), kMachine);
 }
 
 TEST_F(FileRegistryTest, EveryChangeIsOnDiskWhenTheCallReturns) {
-  write_file(path_, kMachine);
+  ASSERT_EQ(chmod(path_.c_str(), 0640), 0);
   FileRegistry registry(path_.string());
-  KeyHandle log = open(registry, kLogConfig);
-  KeyHandle instance = open(registry, kInstance);
-
+  const KeyHandle log = open(registry, kLogConfig);
+  const KeyHandle instance = open(registry, kInstance);
   ASSERT_EQ(registry.delete_value(log, "0000"), kErrorSuccess);
-  EXPECT_EQ(stored(kLogConfig, "0000"), "<missing>");
+  EXPECT_EQ(stored(kLogConfig, "0000"), "<error 2>");
   EXPECT_EQ(stored(kLogConfig, "Other"), std::string("4:\x01\0\0\0", 6));
-
-  std::vector<std::uint8_t> grown(64, 0x34);
-  ASSERT_EQ(registry.set_value(instance, "ForcedConfig", kRegBinary, grown), kErrorSuccess);
-  EXPECT_EQ(stored(kInstance, "ForcedConfig"), "3:" + std::string(64, '\x34'));
-
-  // A value of another type and length replaces the old one.
-  ASSERT_EQ(
-      registry.set_value(instance, "DRIVER", kRegDword, bytes(std::string_view("\x07\0\0\0", 4))),
-      kErrorSuccess);
+  // A value set under another letter case, type or length replaces the old one in its place and
+  // keeps its name's spelling.
+  ASSERT_EQ(registry.set_value(instance, "forcedCONFIG", kRegBinary, bytes(std::string(64, '4'))),
+            kErrorSuccess);
+  EXPECT_EQ(stored(kInstance, "ForcedConfig"), "3:" + std::string(64, '4'));
+  ASSERT_EQ(registry.set_value(instance, "DRIVER", kRegDword, bytes(std::string("\x07\0\0\0", 4))),
+            kErrorSuccess);
   EXPECT_EQ(stored(kInstance, "DRIVER"), std::string("4:\x07\0\0\0", 6));
   ASSERT_EQ(registry.set_value(instance, "New", kRegSz, bytes(std::string("v\0", 2))),
             kErrorSuccess);
   EXPECT_EQ(stored(kInstance, "New"), std::string("1:v\0", 4));
-
-  KeyHandle net = open(registry, "System\\CurrentControlSet\\Services\\Class\\Net\\0000");
-  KeyHandle override_key = kNoKey;
+  // Creating makes every missing level, the class on the last.
+  KeyHandle deep = kNoKey;
   std::uint32_t disposition = 0;
-  ASSERT_EQ(registry.create_key(net, "Override", "MyClass", &override_key, &disposition),
-            kErrorSuccess);
+  ASSERT_EQ(
+      registry.create_key(open(registry, kNet), "Override\\Deep", "MyClass", &deep, &disposition),
+      kErrorSuccess);
   EXPECT_EQ(disposition, kRegCreatedNewKey);
-  std::string override_path = "System\\CurrentControlSet\\Services\\Class\\Net\\0000\\Override";
-  EXPECT_EQ(stored(override_path, "0000"), "<missing>");
-  ASSERT_EQ(registry.set_value(override_key, "0000", kRegBinary, bytes("\x0a\x0b")), kErrorSuccess);
-  EXPECT_EQ(stored(override_path, "0000"), "3:\x0a\x0b");
+  EXPECT_EQ(stored(kNet + "\\Override\\Deep", "v"), "<error 2>");
+  ASSERT_EQ(registry.set_value(deep, "v", kRegBinary, bytes("\x0a\x0b")), kErrorSuccess);
+  EXPECT_EQ(stored(kNet + "\\Override\\Deep", "v"), "3:\x0a\x0b");
 
-  RegistryTree on_disk;
-  ASSERT_TRUE(parse_regedit4(read_file(path_), &on_disk));
-  RegistryKey* created =
-      RegistryTree::find(on_disk.root(RegistryRoot::kLocalMachine), override_path);
-  ASSERT_NE(created, nullptr);
-  EXPECT_TRUE(created->has_class());
-  EXPECT_EQ(created->class_name(), "MyClass");
-  // Everything else survives in meaning.
-  EXPECT_NE(RegistryTree::find(on_disk.root(RegistryRoot::kCurrentUser), "Software\\Keep"),
-            nullptr);
-  EXPECT_EQ(stored(kLogConfig, "0001"), "3:\x02");
-}
-
-TEST_F(FileRegistryTest, CallsThatChangeNothingDoNotRewriteTheFile) {
-  write_file(path_, kMachine);
-  chmod(path_.c_str(), 0640);
-  ino_t inode = stat_of(path_).st_ino;
-  FileRegistry registry(path_.string());
-  KeyHandle log = open(registry, kLogConfig);
-  EXPECT_EQ(registry.delete_value(log, "0005"), kErrorFileNotFound);
-  KeyHandle key = kNoKey;
-  std::uint32_t disposition = 0;
-  ASSERT_EQ(registry.create_key(log, "Sub", "MyClass", &key, &disposition), kErrorSuccess);
-  EXPECT_EQ(disposition, kRegCreatedNewKey);
-  std::string after_create = read_file(path_);
-  ino_t created_inode = stat_of(path_).st_ino;
-  EXPECT_NE(created_inode, inode);
-  // A save keeps the file's mode.
+  const std::string text = read_file(path_);
+  EXPECT_NE(text.find("[HKEY_LOCAL_MACHINE\\Enum\\PCMCIA\\ZORVAN-NR_32/8_KV-61C7\\0]\r\n"
+                      "\"DRIVER\"=dword:00000007\r\n\"ForcedConfig\"=hex:34,"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("Override\\Deep]\r\n;class=\"MyClass\"\r\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Software\\Keep]\r\n\"Mine\"=hex(7):61,00,00\r\n"),
+            std::string::npos);
   EXPECT_EQ(stat_of(path_).st_mode & 07777, 0640u);
 
+  // Opening an existing key through create_key changes nothing: the file is not even rewritten.
+  const ino_t inode = stat_of(path_).st_ino;
   KeyHandle again = kNoKey;
-  ASSERT_EQ(registry.create_key(log, "SUB", "OtherClass", &again, &disposition), kErrorSuccess);
+  ASSERT_EQ(
+      registry.create_key(open(registry, kNet), "OVERRIDE\\deep", "Other", &again, &disposition),
+      kErrorSuccess);
   EXPECT_EQ(disposition, kRegOpenedExistingKey);
-  EXPECT_NE(again, kNoKey);
-  EXPECT_EQ(stat_of(path_).st_ino, created_inode);
-  EXPECT_EQ(read_file(path_), after_create);
-  EXPECT_NE(after_create.find("Sub]\r\n;class=\"MyClass\"\r\n"), std::string::npos);
+  EXPECT_EQ(value(registry, again, "v"), "3:\x0a\x0b");
+  EXPECT_EQ(stat_of(path_).st_ino, inode);
+  EXPECT_EQ(read_file(path_), text);
 }
 
-TEST_F(FileRegistryTest, CreateKeyMakesEveryMissingLevel) {
-  write_file(path_, kMachine);
+TEST_F(FileRegistryTest, SavesThroughALinkAndAfterTheFileWasRemoved) {
+  // A symbolic link stays, and the file it points to gets the change.
+  const fs::path link = dir_ / "link.reg";
+  fs::create_symlink(path_, link);
+  {
+    FileRegistry registry(link.string());
+    ASSERT_EQ(registry.set_value(open(registry, kInstance), "New", kRegBinary, bytes("1")),
+              kErrorSuccess);
+  }
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(stored(kInstance, "New"), "3:1");
+  // A file removed after loading is written anew, with mode 0644 and all it held.
   FileRegistry registry(path_.string());
-  KeyHandle net = open(registry, "System\\CurrentControlSet\\Services\\Class\\Net");
-  KeyHandle key = kNoKey;
-  std::uint32_t disposition = 0;
-  ASSERT_EQ(registry.create_key(net, "0000\\Deep\\Deeper", "C", &key, &disposition), kErrorSuccess);
-  EXPECT_EQ(disposition, kRegCreatedNewKey);
-  ASSERT_EQ(registry.set_value(key, "v", kRegBinary, bytes("1")), kErrorSuccess);
-  EXPECT_EQ(stored("System\\CurrentControlSet\\Services\\Class\\Net\\0000\\Deep\\Deeper", "v"),
-            "3:1");
-  // Names that a line cannot hold are refused before anything changes.
-  std::string before = read_file(path_);
-  EXPECT_EQ(registry.create_key(net, std::string_view("Ok\\Bad\nName"), "", &key, &disposition),
-            kErrorInvalidParameter);
-  EXPECT_EQ(registry.set_value(net, std::string_view("a\0b", 3), kRegBinary, bytes("1")),
-            kErrorInvalidParameter);
-  EXPECT_EQ(read_file(path_), before);
-}
-
-TEST_F(FileRegistryTest, FileRemovedAfterLoadingIsWrittenAnewWithMode0644) {
-  write_file(path_, kMachine);
-  FileRegistry registry(path_.string());
-  KeyHandle key = open(registry, kInstance);
+  const KeyHandle key = open(registry, kInstance);
   fs::remove(path_);
-  ASSERT_EQ(registry.set_value(key, "New", kRegBinary, bytes("1")), kErrorSuccess);
+  ASSERT_EQ(registry.set_value(key, "Newer", kRegBinary, bytes("2")), kErrorSuccess);
   EXPECT_EQ(stat_of(path_).st_mode & 07777, 0644u);
   EXPECT_EQ(stored(kInstance, "New"), "3:1");
   EXPECT_EQ(stored(kLogConfig, "Other"), std::string("4:\x01\0\0\0", 6));
-}
-
-TEST_F(FileRegistryTest, SymbolicLinkStaysAndItsTargetIsUpdated) {
-  fs::path real = dir_ / "real" / "SYSTEM.REG";
-  write_file(real, kMachine);
-  fs::create_symlink(real, path_);
-  FileRegistry registry(path_.string());
-  KeyHandle key = open(registry, kInstance);
-  ASSERT_EQ(registry.set_value(key, "New", kRegBinary, bytes("1")), kErrorSuccess);
-  EXPECT_TRUE(fs::is_symlink(path_));
-  EXPECT_EQ(stored(kInstance, "New"), "3:1");
-  EXPECT_NE(read_file(real).find("\"New\"=hex:31"), std::string::npos);
 }
 
 // Fails every file write past a few bytes, as a full disk does.
@@ -352,184 +270,113 @@ class FileSizeLimit {
   void (*old_handler_)(int) = nullptr;
 };
 
-struct FailedChange {
-  const char* label;
-  std::function<RegStatus(FileRegistry&, KeyHandle log, KeyHandle instance)> change;
-};
+// Each kind of change, with the save failing in each way: the call fails, the file stays as it
+// was with no temporary file beside it, and the registry in memory is still the file's content,
+// so the next save writes exactly the old content and the next change.
+TEST_F(FileRegistryTest, FailedSaveLeavesFileAndMemoryAsTheyWere) {
+  using Change = std::function<RegStatus(FileRegistry&, KeyHandle log, KeyHandle instance)>;
+  const std::pair<const char*, Change> changes[] = {
+      {"set new value",
+       [](FileRegistry& r, KeyHandle log, KeyHandle) {
+         return r.set_value(log, "New", kRegBinary, bytes("abc"));
+       }},
+      {"replace value",
+       [](FileRegistry& r, KeyHandle, KeyHandle instance) {
+         return r.set_value(instance, "driver", kRegBinary, bytes("abc"));
+       }},
+      {"delete middle value",
+       [](FileRegistry& r, KeyHandle log, KeyHandle) { return r.delete_value(log, "Other"); }},
+      {"create keys",
+       [](FileRegistry& r, KeyHandle log, KeyHandle) {
+         KeyHandle key = kNoKey;
+         std::uint32_t disposition = 0;
+         const RegStatus status = r.create_key(log, "A\\B", "MyClass", &key, &disposition);
+         EXPECT_EQ(key, kNoKey);
+         return status;
+       }},
+  };
+  const fs::path dir = dir_ / "machine";
+  const fs::path path = dir / "system.reg";
+  for (const char* breakage : {"disk full", "directory in its place", "directory gone"}) {
+    for (const auto& [name, change] : changes) {
+      SCOPED_TRACE(testing::Message() << name << ", " << breakage);
+      fs::remove_all(dir);
+      write_file(path, kMachine);
+      set_old_mtime(path);
+      FileRegistry registry(path.string());
+      const KeyHandle log = open(registry, kLogConfig);
+      const KeyHandle instance = open(registry, kInstance);
+      RegStatus status = kErrorSuccess;
+      if (breakage == std::string_view("disk full")) {
+        FileSizeLimit limit;
+        status = change(registry, log, instance);
+      } else if (breakage == std::string_view("directory in its place")) {
+        fs::remove(path);
+        write_file(path / "inside", "x");
+        status = change(registry, log, instance);
+      } else {
+        fs::remove_all(dir);
+        status = change(registry, log, instance);
+      }
+      EXPECT_EQ(status, kErrorWriteFault);
+      if (breakage == std::string_view("disk full")) {
+        EXPECT_EQ(read_file(path), kMachine);
+        EXPECT_EQ(stat_of(path).st_mtim.tv_sec, 1000000);
+      }
+      if (fs::exists(dir)) {
+        EXPECT_EQ(entries(dir), std::vector<std::string>{"system.reg"});
+      }
 
-class FileRegistryFailedSave : public FileRegistryTest,
-                               public testing::WithParamInterface<FailedChange> {};
-
-TEST_P(FileRegistryFailedSave, LeavesFileAndMemoryAsTheyWere) {
-  write_file(path_, kMachine);
-  struct timespec old_times[2] = {{1000000, 0}, {1000000, 0}};
-  utimensat(AT_FDCWD, path_.c_str(), old_times, 0);
-  FileRegistry registry(path_.string());
-  KeyHandle log = open(registry, kLogConfig);
-  KeyHandle instance = open(registry, kInstance);
-
-  RegStatus status;
-  {
-    FileSizeLimit limit;
-    status = GetParam().change(registry, log, instance);
+      fs::remove_all(dir);
+      fs::create_directories(dir);
+      ASSERT_EQ(registry.set_value(log, "Marker", kRegBinary, bytes("M")), kErrorSuccess);
+      RegistryTree expected;
+      ASSERT_TRUE(parse_regedit4(kMachine, &expected));
+      RegistryTree::set_value(
+          RegistryTree::find(expected.root(RegistryRoot::kLocalMachine), kLogConfig), "Marker",
+          kRegBinary, bytes("M"));
+      EXPECT_EQ(read_file(path), expected.write());
+    }
   }
-  EXPECT_EQ(status, kErrorWriteFault);
-  EXPECT_EQ(read_file(path_), kMachine);
-  EXPECT_EQ(stat_of(path_).st_mtim.tv_sec, 1000000);
-  EXPECT_EQ(directory_entries(), std::vector<std::string>{"system.reg"});
-
-  // The store in memory is still the file on disk: the next save writes exactly the old
-  // content plus the next change.
-  ASSERT_EQ(registry.set_value(log, "Marker", kRegBinary, bytes("M")), kErrorSuccess);
-  RegistryTree expected;
-  ASSERT_TRUE(parse_regedit4(kMachine, &expected));
-  RegistryTree::set_value(
-      RegistryTree::find(expected.root(RegistryRoot::kLocalMachine), kLogConfig), "Marker",
-      kRegBinary, bytes("M"));
-  EXPECT_EQ(canonical_dump(std::string_view(read_file(path_))), canonical_dump(expected));
-  // Including the order of values and keys.
-  EXPECT_EQ(read_file(path_), expected.write());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Changes, FileRegistryFailedSave,
-    testing::Values(FailedChange{"SetNewValue",
-                                 [](FileRegistry& r, KeyHandle log, KeyHandle) {
-                                   return r.set_value(log, "New", kRegBinary, bytes("abc"));
-                                 }},
-                    FailedChange{"ReplaceValue",
-                                 [](FileRegistry& r, KeyHandle, KeyHandle instance) {
-                                   return r.set_value(instance, "driver", kRegBinary, bytes("abc"));
-                                 }},
-                    FailedChange{"DeleteMiddleValue",
-                                 [](FileRegistry& r, KeyHandle log, KeyHandle) {
-                                   return r.delete_value(log, "Other");
-                                 }},
-                    FailedChange{"CreateKeys",
-                                 [](FileRegistry& r, KeyHandle log, KeyHandle) {
-                                   KeyHandle key = kNoKey;
-                                   std::uint32_t disposition = 0;
-                                   RegStatus s =
-                                       r.create_key(log, "A\\B", "MyClass", &key, &disposition);
-                                   EXPECT_EQ(key, kNoKey);
-                                   return s;
-                                 }}),
-    [](const testing::TestParamInfo<FailedChange>& param_info) {
-      return std::string(param_info.param.label);
-    });
+// A file that does not read as REGEDIT4 text (tests/data/bad_registry_files.txt), a directory, a
+// link that leads nowhere: every call fails, and the file is never replaced.
+TEST_F(FileRegistryTest, UnreadableRegistryFailsEveryCallAndIsLeftAlone) {
+  const auto check = [](const fs::path& path) {
+    FileRegistry registry(path.string());
+    KeyHandle key = kNoKey;
+    std::uint32_t disposition = 0;
+    for (std::string_view key_path : {"Enum", "Enum\\PCMCIA", ""}) {
+      EXPECT_EQ(registry.open_key(key_path, KeyAccess::kAllAccess, &key), kErrorBadDb);
+    }
+    for (KeyHandle handle : {KeyHandle{1}, KeyHandle{2}}) {
+      EXPECT_EQ(value(registry, handle, "x"), "<error 1009>");
+      EXPECT_EQ(registry.set_value(handle, "x", kRegBinary, bytes("1")), kErrorBadDb);
+      EXPECT_EQ(registry.delete_value(handle, "x"), kErrorBadDb);
+      EXPECT_EQ(registry.create_key(handle, "x", "", &key, &disposition), kErrorBadDb);
+      registry.close_key(handle);
+    }
+  };
+  const auto rows = test::load_table("data/bad_registry_files.txt");
+  ASSERT_GT(rows.size(), 30u);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row[0]);
+    write_file(path_, row.at(1));
+    set_old_mtime(path_);
+    check(path_);
+    EXPECT_EQ(read_file(path_), row[1]);
+    EXPECT_EQ(stat_of(path_).st_mtim.tv_sec, 1000000);
+  }
+  EXPECT_EQ(entries(dir_.path()), std::vector<std::string>{"system.reg"});
 
-TEST_F(FileRegistryTest, FailedRenameRemovesTheTemporaryFile) {
-  write_file(path_, kMachine);
-  FileRegistry registry(path_.string());
-  KeyHandle log = open(registry, kLogConfig);
-  // The registry file's place is taken by a directory that a rename cannot replace.
   fs::remove(path_);
   fs::create_directory(path_);
-  write_file(path_ / "inside", "x");
-  EXPECT_EQ(registry.set_value(log, "New", kRegBinary, bytes("abc")), kErrorWriteFault);
-  EXPECT_EQ(directory_entries(), std::vector<std::string>{"system.reg"});
-  std::array<std::uint8_t, 8> buffer{};
-  std::uint32_t size = 0;
-  EXPECT_EQ(registry.query_value(log, "New", nullptr, buffer, &size), kErrorFileNotFound);
-}
-
-TEST_F(FileRegistryTest, MissingDirectoryFailsTheSave) {
-  fs::path nested = dir_ / "gone" / "system.reg";
-  write_file(nested, kMachine);
-  FileRegistry registry(nested.string());
-  KeyHandle log = open(registry, kLogConfig);
-  fs::remove_all(dir_ / "gone");
-  EXPECT_EQ(registry.delete_value(log, "0000"), kErrorWriteFault);
-  std::array<std::uint8_t, 8> buffer{};
-  std::uint32_t size = 0;
-  EXPECT_EQ(registry.query_value(log, "0000", nullptr, buffer, &size), kErrorSuccess);
-}
-
-struct BadFile {
-  const char* label;
-  std::string content;
-};
-
-class FileRegistryBadFile : public FileRegistryTest, public testing::WithParamInterface<BadFile> {};
-
-TEST_P(FileRegistryBadFile, EveryCallFailsAndTheFileIsLeftAlone) {
-  write_file(path_, GetParam().content);
-  struct timespec old_times[2] = {{1000000, 0}, {1000000, 0}};
-  utimensat(AT_FDCWD, path_.c_str(), old_times, 0);
-
-  FileRegistry registry(path_.string());
-  KeyHandle key = kNoKey;
-  for (std::string_view path : {"Enum", "Enum\\PCMCIA", ""}) {
-    EXPECT_EQ(registry.open_key(path, KeyAccess::kAllAccess, &key), kErrorBadDb) << path;
-  }
-  std::array<std::uint8_t, 8> buffer{};
-  std::uint32_t size = 0;
-  std::uint32_t disposition = 0;
-  for (KeyHandle handle : {KeyHandle{1}, KeyHandle{2}}) {
-    EXPECT_EQ(registry.query_value(handle, "x", nullptr, buffer, &size), kErrorBadDb);
-    EXPECT_EQ(registry.set_value(handle, "x", kRegBinary, bytes("1")), kErrorBadDb);
-    EXPECT_EQ(registry.delete_value(handle, "x"), kErrorBadDb);
-    EXPECT_EQ(registry.create_key(handle, "x", "", &key, &disposition), kErrorBadDb);
-    registry.close_key(handle);
-  }
-  EXPECT_EQ(read_file(path_), GetParam().content);
-  EXPECT_EQ(stat_of(path_).st_mtim.tv_sec, 1000000);
-  EXPECT_EQ(directory_entries(), std::vector<std::string>{"system.reg"});
-}
-
-const std::string kHead = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Enum]\r\n";
-
-INSTANTIATE_TEST_SUITE_P(
-    Malformed, FileRegistryBadFile,
-    testing::Values(
-        BadFile{"EmptyFile", ""},
-        BadFile{"WrongFirstLine", "REGEDIT5\r\n[HKEY_LOCAL_MACHINE\\Enum]\r\n"},
-        BadFile{"UnicodeHeader", "Windows Registry Editor Version 5.00\r\n"},
-        BadFile{"LeadingBlankLine", "\r\nREGEDIT4\r\n"},
-        BadFile{"UnknownRoot", "REGEDIT4\r\n[HKEY_LOCAL_MACHINES\\Enum]\r\n"},
-        BadFile{"AbbreviatedRoot", "REGEDIT4\r\n[HKLM\\Enum]\r\n"},
-        BadFile{"KeyWithoutBracket", "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Enum\r\n"},
-        BadFile{"TextAfterBracket", "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Enum] x\r\n"},
-        BadFile{"EmptyKeyComponent", "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Enum\\\\PCMCIA]\r\n"},
-        BadFile{"TrailingBackslashInKey", "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Enum\\]\r\n"},
-        BadFile{"DeletedKey", "REGEDIT4\r\n[-HKEY_LOCAL_MACHINE\\Enum]\r\n"},
-        BadFile{"ValueBeforeAnyKey", "REGEDIT4\r\n\"a\"=\"b\"\r\n"},
-        BadFile{"DeletedValue", kHead + "\"a\"=-\r\n"},
-        BadFile{"UnterminatedString", kHead + "\"a\"=\"b\r\n"},
-        BadFile{"UnterminatedName", kHead + "\"a=\"b\"\r\n"},
-        BadFile{"UnknownEscape", kHead + "\"a\"=\"C:\\WINDOWS\"\r\n"},
-        BadFile{"TextAfterString", kHead + "\"a\"=\"b\" c\r\n"},
-        BadFile{"MissingEquals", kHead + "\"a\" \"b\"\r\n"},
-        BadFile{"BareWord", kHead + "\"a\"=b\r\n"},
-        BadFile{"BadHexDigit", kHead + "\"a\"=hex:0g\r\n"},
-        BadFile{"HexTooLong", kHead + "\"a\"=hex:001\r\n"},
-        BadFile{"HexDoubleComma", kHead + "\"a\"=hex:00,,01\r\n"},
-        BadFile{"HexTrailingComma", kHead + "\"a\"=hex:00,01,\r\n"},
-        BadFile{"HexContinuationAtEnd", kHead + "\"a\"=hex:00,\\\r\n"},
-        BadFile{"HexContinuationIntoKey", kHead + "\"a\"=hex:00,\\\r\n[HKEY_LOCAL_MACHINE\\X]\r\n"},
-        BadFile{"BadHexType", kHead + "\"a\"=hex(z):00\r\n"},
-        BadFile{"HexTypeUnclosed", kHead + "\"a\"=hex(2:00\r\n"},
-        BadFile{"DwordTooLong", kHead + "\"a\"=dword:000000001\r\n"},
-        BadFile{"DwordEmpty", kHead + "\"a\"=dword:\r\n"},
-        BadFile{"DwordNotHex", kHead + "\"a\"=dword:0000000x\r\n"},
-        BadFile{"GarbageLine", kHead + "garbage\r\n"},
-        BadFile{"BadClassLine", kHead + ";class=MyClass\r\n"},
-        BadFile{"ControlCharacter", kHead + "\"a\"=\"b\x01\"\r\n"},
-        BadFile{"LoneCarriageReturn", kHead + "\"a\"=\"b\"\r\"c\"=\"d\"\r\n"},
-        BadFile{"NulByte", kHead + std::string("\"a\"=\"b\0\"\r\n", 10)},
-        BadFile{"BinaryData", std::string("\x7f"
-                                          "ELF\x02\x01\x01\0\0\0",
-                                          10)}),
-    [](const testing::TestParamInfo<BadFile>& param_info) {
-      return std::string(param_info.param.label);
-    });
-
-TEST_F(FileRegistryTest, UnreadableRegistryIsNeverReplaced) {
-  fs::create_directory(path_);
-  FileRegistry registry(path_.string());
-  KeyHandle key = kNoKey;
-  EXPECT_EQ(registry.open_key("Enum", KeyAccess::kRead, &key), kErrorBadDb);
+  check(path_);
   EXPECT_TRUE(fs::is_directory(path_));
+  fs::create_symlink(dir_ / "loop.reg", dir_ / "loop.reg");
+  check(dir_ / "loop.reg");
+  EXPECT_TRUE(fs::is_symlink(dir_ / "loop.reg"));
 }
 
 }  // namespace
