@@ -1,15 +1,3 @@
-# Cross build for Windows with MinGW-w64 on Debian (i686). The win32 thread model keeps the
-# program free of a threads library that older Windows lacks.
-set(CMAKE_SYSTEM_NAME Windows)
+# The Windows 95 program (32-bit).
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
-set(reg7140_mingw_prefix i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${reg7140_mingw_prefix}-gcc-win32)
-set(CMAKE_CXX_COMPILER ${reg7140_mingw_prefix}-g++-win32)
-set(CMAKE_RC_COMPILER ${reg7140_mingw_prefix}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${reg7140_mingw_prefix})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
