@@ -8,8 +8,9 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <map>
+#include <sstream>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "inf/inserted_text.h"
@@ -107,14 +108,16 @@ struct Outcome {
   bool scratch_exists = false;
 };
 
-Outcome run_job(VirtualFiles& files, int level) {
+Outcome run_job(VirtualFiles& files, int level, const char* windir = "C:\\WINDOWS") {
   FakeEnvironment environment;
-  environment.set("WINDIR", "C:\\WINDOWS");
+  if (windir != nullptr) environment.set("WINDIR", windir);
   CaptureConsole console;
   patch_inf_file(files, environment, Reporter{console, level});
   EXPECT_EQ(files.open_handles(), 0u);
-  return Outcome{console.text, files.contents(kInfPath), files.contents(kNewPath),
-                 files.exists(kNewPath)};
+  const std::string directory = windir != nullptr ? windir : "";
+  return Outcome{console.text, files.contents(directory + "\\inf\\netzor.inf"),
+                 files.contents(directory + "\\inf\\netzor.new"),
+                 files.exists(directory + "\\inf\\netzor.new")};
 }
 
 // The same on the host's files, with the INF file read-only.
@@ -132,30 +135,61 @@ Outcome run_on_host(const test::TempDir& dir, int level) {
                  std::filesystem::exists(dir / "inf/netzor.new")};
 }
 
-// A commit moves the copy into the INF file's place; otherwise the copy stays beside it.
-void expect_files(const Outcome& outcome, const Texts& texts, bool commits) {
+// A commit moves the copy into the INF file's place; otherwise the copy stays beside it, unless
+// the case expects the scratch file to be missing ("none"), cut short ("partial") or as it was.
+void expect_files(const Outcome& outcome, const Texts& texts, const CaseFile& c) {
+  const bool commits = c.field("commits") == "yes";
+  const std::string scratch = c.field("scratch");
   EXPECT_EQ(outcome.inf, commits ? texts.patched : texts.input);
-  EXPECT_EQ(outcome.scratch_exists, !commits);
-  if (!commits) {
+  EXPECT_EQ(outcome.scratch_exists, !commits && scratch != "none");
+  if (!commits && scratch.empty()) {
     EXPECT_EQ(outcome.scratch, texts.patched);
+  } else if (scratch != "none" && scratch != "partial" && !scratch.empty()) {
+    EXPECT_EQ(outcome.scratch, scratch);
+  }
+}
+
+// Injected failures as a case lists them: "write 3 ENOSPC, close 2 EIO".
+void inject(VirtualFiles& files, const std::string& faults) {
+  const std::map<std::string, FileOp> ops = {
+      {"open", FileOp::kOpen},          {"read", FileOp::kReadLine}, {"write", FileOp::kWrite},
+      {"tell", FileOp::kTell},          {"seek", FileOp::kSeek},     {"close", FileOp::kClose},
+      {"replace", FileOp::kReplaceFile}};
+  std::istringstream in(faults);
+  std::string op;
+  int nth = 0;
+  std::string error;
+  while (in >> op >> nth >> error) {
+    if (error.ends_with(",")) error.pop_back();
+    files.fail_call(ops.at(op), nth, test::errno_of(error));
   }
 }
 
 class PatchInfCase : public testing::TestWithParam<CaseFile> {};
 
+// Each case at every level on the in-memory disk, where its faults are injected, and where the
+// INF file starts read-only in one run; and at level 9 on the host's files.
 TEST_P(PatchInfCase, WritesTheCopyCommitsAndReports) {
   const CaseFile& c = GetParam();
   ASSERT_TRUE(c.field("commits") == "yes" || c.field("commits") == "no") << "commits: yes or no";
   const bool commits = c.field("commits") == "yes";
+  const bool plain = !c.fields.contains("faults") && !c.fields.contains("windir") &&
+                     !c.fields.contains("old scratch") && c.sections.contains("inf");
+  const std::string windir = c.fields.contains("windir") ? c.field("windir") : "C:\\WINDOWS";
   const Texts texts = split(c);
   for (int level : {0, 1, 9}) {
     SCOPED_TRACE(testing::Message() << "level " << level);
     VirtualFiles files;
-    // A read-only INF file is made writable, whether it is replaced or not.
-    files.put(kInfPath, texts.input, /*read_only=*/level == 0);
-    const Outcome outcome = run_job(files, level);
-    expect_files(outcome, texts, commits);
-    EXPECT_FALSE(files.find(kInfPath)->read_only);
+    const std::string inf_path = (windir == "unset" ? "" : windir) + "\\inf\\netzor.inf";
+    if (c.sections.contains("inf")) files.put(inf_path, texts.input, plain && level == 0);
+    if (c.fields.contains("old scratch")) files.put(kNewPath, c.field("old scratch"), true);
+    inject(files, c.field("faults"));
+    const Outcome outcome = run_job(files, level, windir == "unset" ? nullptr : windir.c_str());
+    expect_files(outcome, texts, c);
+    EXPECT_EQ(files.exists(inf_path), c.sections.contains("inf"));
+    if (plain) {
+      EXPECT_FALSE(files.find(inf_path)->read_only);
+    }
     EXPECT_EQ(outcome.output, at_level(c.section("output"), level));
 
     // A committed file has both entries: running again changes nothing.
@@ -166,11 +200,12 @@ TEST_P(PatchInfCase, WritesTheCopyCommitsAndReports) {
       EXPECT_EQ(second.scratch, texts.patched);
     }
   }
+  if (!plain) return;
   SCOPED_TRACE("host files");
   test::TempDir dir;
   test::write_file(dir / "inf/netzor.inf", texts.input);
   const Outcome outcome = run_on_host(dir, 9);
-  expect_files(outcome, texts, commits);
+  expect_files(outcome, texts, c);
   EXPECT_EQ(outcome.output, c.section("output"));
 }
 
@@ -200,102 +235,6 @@ TEST(PatchInf, SampleInfFile) {
   EXPECT_EQ(second.output, "");
   EXPECT_EQ(second.inf, expected);
   EXPECT_EQ(second.scratch, expected);
-}
-
-// Paths hold at most 127 characters: "\inf\netzor.inf" (15) after 112 just fits.
-TEST(PatchInf, PathsComeFromTheWindowsDirectory) {
-  const std::string no_windir = detailed(0, "getenv", 481, "Could not find Windows directory.");
-  const struct {
-    bool set;
-    std::string value;
-    std::string printed;
-  } cases[] = {
-      {false, "", no_windir},
-      {true, "", no_windir},
-      {true, "C:\\" + std::string(110, 'x'),
-       detailed(206, "getenv", 482, "Path to NETZOR.INF file too long.")},
-      {true, "C:\\" + std::string(109, 'x'), ""},
-  };
-  const Texts texts = split(inf_case("whole_chain"));
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << "WINDIR set " << c.set << " to " << c.value);
-    FakeEnvironment environment;
-    if (c.set) environment.set("windir", c.value);
-    VirtualFiles files;
-    files.put(c.value + "\\inf\\netzor.inf", texts.input);
-    CaptureConsole console;
-    patch_inf_file(files, environment, Reporter{console, 9});
-    EXPECT_EQ(console.text, c.printed);
-    EXPECT_EQ(files.contents(c.value + "\\inf\\netzor.inf"),
-              c.printed.empty() ? texts.patched : texts.input);
-    EXPECT_EQ(files.calls(FileOp::kOpen), c.printed.empty() ? 2 : 0);
-  }
-}
-
-// Single failures of opening, closing and replacing; the INF file keeps its content unless the
-// copy is whole and replaces it.
-TEST(PatchInf, FailuresAroundTheCopy) {
-  enum Result { kKept, kPatched, kNone, kPart };
-  const struct {
-    const char* name;
-    std::vector<std::tuple<FileOp, int, int>> faults;  // call, its number, errno
-    std::string printed;
-    Result inf;
-    Result scratch;
-  } cases[] = {
-      {"open INF",
-       {{FileOp::kOpen, 1, EACCES}},
-       detailed(EACCES, "fopen", 486, "Could not open NETZOR.INF file."),
-       kKept,
-       kNone},
-      {"create copy",
-       {{FileOp::kOpen, 2, EACCES}},
-       detailed(EACCES, "fopen", 495, "Could not create netzor.new file."),
-       kKept,
-       kNone},
-      {"close INF", {{FileOp::kClose, 1, EIO}}, "", kPatched, kNone},
-      {"close copy",
-       {{FileOp::kClose, 2, EIO}},
-       detailed(EIO, "fclose", 793, "Could not write data to netzor.new file."),
-       kKept,
-       kPatched},
-      {"write then close",
-       {{FileOp::kWrite, 3, ENOSPC}, {FileOp::kClose, 2, EIO}},
-       detailed(ENOSPC, "fputs", 793, "Could not write data to netzor.new file."),
-       kKept,
-       kPart},
-      {"replace",
-       {{FileOp::kReplaceFile, 1, EACCES}},
-       detailed(EACCES, "rename", 800, "Could not replace NETZOR.INF file."),
-       kKept,
-       kPatched},
-  };
-  const Texts texts = split(inf_case("comment_in_first_reg_section"));
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    VirtualFiles files;
-    files.put(kInfPath, texts.input);
-    for (const auto& [op, nth, error] : c.faults) files.fail_call(op, nth, error);
-    const Outcome outcome = run_job(files, 9);
-    EXPECT_EQ(outcome.output, c.printed);
-    EXPECT_EQ(outcome.inf, c.inf == kPatched ? texts.patched : texts.input);
-    EXPECT_EQ(outcome.scratch_exists, c.scratch != kNone);
-    if (c.scratch == kPatched) {
-      EXPECT_EQ(outcome.scratch, texts.patched);
-    }
-  }
-
-  // A missing INF file, and a scratch file that cannot be overwritten, are left as they are.
-  VirtualFiles files;
-  EXPECT_EQ(run_job(files, 9).output,
-            detailed(ENOENT, "fopen", 486, "Could not open NETZOR.INF file."));
-  EXPECT_FALSE(files.exists(kNewPath));
-  files.put(kInfPath, texts.input);
-  files.put(kNewPath, "old copy", /*read_only=*/true);
-  const Outcome outcome = run_job(files, 9);
-  EXPECT_EQ(outcome.output, detailed(EACCES, "fopen", 495, "Could not create netzor.new file."));
-  EXPECT_EQ(outcome.inf, texts.input);
-  EXPECT_EQ(outcome.scratch, "old copy");
 }
 
 // The report a failure of write `n` gives, judged by what that write carried.

@@ -103,17 +103,6 @@ Files files_of(const std::string& text, const Files& taken) {
   return files;
 }
 
-int errno_of(const std::string& name) {
-  const std::map<std::string, int> names = {{"0", 0},
-                                            {"EACCES", EACCES},
-                                            {"ENOENT", ENOENT},
-                                            {"EEXIST", EEXIST},
-                                            {"EIO", EIO},
-                                            {"EINVAL", EINVAL},
-                                            {"ENAMETOOLONG", ENAMETOOLONG}};
-  return names.at(name);
-}
-
 TEST(SafeReplace, CasesFromTheTable) {
   const auto rows = test::load_table("data/replace_and_copy.txt");
   ASSERT_GT(rows.size(), 30u);
@@ -139,7 +128,7 @@ TEST(SafeReplace, CasesFromTheTable) {
     const int result = call[0] == "replace"
                            ? replace_file_via(fs, path_of(call[1]), path_of(call[2]))
                            : copy_file_via_interpreter(fs, path_of(call[1]), path_of(call[2]));
-    EXPECT_EQ(result, errno_of(row[4]));
+    EXPECT_EQ(result, test::errno_of(row[4]));
     EXPECT_EQ(fs.files, files_of(row[5], taken));
     if (row[6] != "-") {
       std::vector<std::string> steps;

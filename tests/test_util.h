@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -57,6 +58,14 @@ inline void write_file(const std::filesystem::path& path, const std::string& byt
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+// The errno that case data names: "0", "EACCES", ...
+inline int errno_of(const std::string& name) {
+  static const std::map<std::string, int> names = {
+      {"0", 0},     {"EACCES", EACCES}, {"EEXIST", EEXIST}, {"EINVAL", EINVAL},
+      {"EIO", EIO}, {"ENOENT", ENOENT}, {"ENOSPC", ENOSPC}, {"ENAMETOOLONG", ENAMETOOLONG}};
+  return names.at(name);
+}
+
 // Bytes that a text file cannot show plainly are written as escapes: <CR>, <LF>, <NUL>, <EOF>
 // (Ctrl-Z), <xHH> for any byte, <c*N> for the character c N times, and <nolf> at the end of a
 // line drops its line feed. Anything else in angle brackets stays as it is.
@@ -95,8 +104,9 @@ inline std::string expand(std::string_view text) {
   return out;
 }
 
-// A case kept in a file of its own: "key: value" lines first, then sections, each headed by a
-// line "== name" and running to the next header. '#' lines before the first section are notes.
+// A case kept in a file of its own: "key: value" lines first (values expanded), then sections,
+// each headed by a line "== name" and running to the next header. '#' lines before the first
+// section are notes.
 struct CaseFile {
   std::string name;  // the file name without its extension
   std::map<std::string, std::string, std::less<>> fields;
@@ -129,7 +139,7 @@ inline CaseFile parse_case(std::string name, const std::string& text) {
     } else if (const std::size_t colon = line.find(": ");
                !line.starts_with("#") && colon != std::string::npos) {
       c.fields[line.substr(0, colon)] =
-          line.substr(colon + 2, line.find_last_not_of("\r\n") - colon - 1);
+          expand(line.substr(colon + 2, line.find_last_not_of("\r\n") - colon - 1));
     }
   }
   return c;
