@@ -212,31 +212,6 @@ TEST_P(PatchInfCase, WritesTheCopyCommitsAndReports) {
 INSTANTIATE_TEST_SUITE_P(Inf, PatchInfCase, testing::ValuesIn(all_cases()),
                          [](const auto& param_info) { return param_info.param.name; });
 
-// The sample INF file: the block goes in front of the registry section's first comment line and
-// the memory base in front of the ndis3 registry section's first empty line. A second run keeps it.
-TEST(PatchInf, SampleInfFile) {
-  const std::string sample = test::read_file(test::data_path("data/netzor.inf"));
-  std::string expected = sample;
-  const std::size_t ndis3_reg = expected.find("\r\n[ZVPCMCIA.ndis3.reg]\r\n");
-  expected.insert(expected.find("\r\n\r\n", ndis3_reg + 2) + 2,
-                  "HKR,,MemoryBaseAddress,1,01,00,00,00\r\n");
-  const std::size_t first_reg = expected.find("\r\n[pcmcia1.reg]\r\n");
-  expected.insert(expected.find("\r\n;", first_reg + 2) + 2, crlf(override_block()));
-  ASSERT_NE(ndis3_reg, std::string::npos);
-  ASSERT_NE(first_reg, std::string::npos);
-
-  test::TempDir dir;
-  test::write_file(dir / "inf/netzor.inf", sample);
-  const Outcome first = run_on_host(dir, 9);
-  EXPECT_EQ(first.output, "");
-  EXPECT_EQ(first.inf, expected);
-  EXPECT_FALSE(first.scratch_exists);
-  const Outcome second = run_on_host(dir, 9);
-  EXPECT_EQ(second.output, "");
-  EXPECT_EQ(second.inf, expected);
-  EXPECT_EQ(second.scratch, expected);
-}
-
 // The report a failure of write `n` gives, judged by what that write carried.
 std::string write_failure_report(const std::vector<std::string>& writes, std::size_t n) {
   const std::string_view override_info = "Could not write override info to netzor.new file.";
