@@ -1,14 +1,40 @@
 #include "tests/virtual_files.h"
 
+#include <algorithm>
 #include <cerrno>
 
 namespace reg7140::test {
 
-namespace {
+// A stream's stored bytes as the text mode reads and writes them.
+class VirtualFiles::Bytes {
+ public:
+  Bytes(std::string& bytes, std::size_t& position) : bytes_(bytes), position_(position) {}
 
-constexpr char kCtrlZ = '\x1A';
+  int peek() {
+    return position_ < bytes_.size() ? static_cast<unsigned char>(bytes_[position_])
+                                     : text_mode::kAtEnd;
+  }
+  void advance() { ++position_; }
+  long long offset() { return static_cast<long long>(position_); }
+  int error() { return 0; }
+  long long read_at(long long offset, std::span<char> chunk) {
+    const std::size_t from = std::min(static_cast<std::size_t>(offset), bytes_.size());
+    const std::size_t n = std::min(chunk.size(), bytes_.size() - from);
+    std::copy_n(bytes_.data() + from, n, chunk.data());
+    return static_cast<long long>(n);
+  }
+  // Overwrites from the position on, and extends the file past its end.
+  int put(std::string_view text) {
+    const std::size_t over = std::min(text.size(), bytes_.size() - position_);
+    bytes_.replace(position_, over, text);
+    position_ += text.size();
+    return 0;
+  }
 
-}  // namespace
+ private:
+  std::string& bytes_;
+  std::size_t& position_;
+};
 
 std::string VirtualFiles::key_of(std::string_view path) {
   std::string key(path);
@@ -33,12 +59,7 @@ std::string VirtualFiles::contents(std::string_view path) const {
   return file != nullptr ? file->bytes : std::string();
 }
 
-const VirtualFile* VirtualFiles::find(std::string_view path) const {
-  auto it = files_.find(key_of(path));
-  return it != files_.end() ? &it->second : nullptr;
-}
-
-VirtualFile* VirtualFiles::find(std::string_view path) {
+VirtualFile* VirtualFiles::find(std::string_view path) const {
   auto it = files_.find(key_of(path));
   return it != files_.end() ? &it->second : nullptr;
 }
@@ -83,39 +104,16 @@ int VirtualFiles::open_text(std::string_view path, OpenMode mode, FileHandle* fi
     put(path, std::string());
   }
   *file = next_handle_++;
-  streams_[*file] = Stream{key_of(path), mode, 0};
+  streams_[*file] = Stream{key_of(path), mode, 0, {}};
   return 0;
 }
 
 LineResult VirtualFiles::read_line(FileHandle file, std::span<char> buffer) {
-  LineResult result;
-  if (const int error = next_call(FileOp::kReadLine)) {
-    result.error = error;
-    return result;
-  }
+  if (const int error = next_call(FileOp::kReadLine)) return {LineStatus::kError, 0, error};
   Stream* s = stream(file);
-  if (s == nullptr || s->mode != OpenMode::kReadText || buffer.empty()) {
-    result.error = EBADF;
-    return result;
-  }
-  const std::string& bytes = files_[s->key].bytes;
-  std::size_t count = 0;
-  while (count + 1 < buffer.size() && s->position < bytes.size()) {
-    const char c = bytes[s->position];
-    if (c == kCtrlZ) break;  // the text ends here; the position stays on the mark
-    if (c == '\r' && s->position + 1 < bytes.size() && bytes[s->position + 1] == '\n') {
-      buffer[count++] = '\n';
-      s->position += 2;
-      break;
-    }
-    buffer[count++] = c;
-    ++s->position;
-    if (c == '\n') break;
-  }
-  buffer[count] = '\0';
-  result.length = count;
-  result.status = count > 0 ? LineStatus::kLine : LineStatus::kEndOfFile;
-  return result;
+  if (s == nullptr || s->mode != OpenMode::kReadText) return {LineStatus::kError, 0, EBADF};
+  Bytes bytes(files_[s->key].bytes, s->position);
+  return text_mode::read_line(bytes, s->read, buffer);
 }
 
 int VirtualFiles::write(FileHandle file, std::string_view text) {
@@ -123,20 +121,8 @@ int VirtualFiles::write(FileHandle file, std::string_view text) {
   if (const int error = next_call(FileOp::kWrite)) return error;
   Stream* s = stream(file);
   if (s == nullptr || s->mode != OpenMode::kWriteText) return EBADF;
-  std::string& bytes = files_[s->key].bytes;
-  auto put_byte = [&](char c) {
-    if (s->position < bytes.size()) {
-      bytes[s->position] = c;
-    } else {
-      bytes.push_back(c);
-    }
-    ++s->position;
-  };
-  for (const char c : text) {
-    if (c == '\n') put_byte('\r');
-    put_byte(c);
-  }
-  return 0;
+  Bytes bytes(files_[s->key].bytes, s->position);
+  return text_mode::write(bytes, text);
 }
 
 int VirtualFiles::tell(FileHandle file, long* position) {
@@ -155,17 +141,15 @@ int VirtualFiles::seek(FileHandle file, long position) {
     return EINVAL;
   }
   s->position = static_cast<std::size_t>(position);
+  s->read = {};
   return 0;
 }
 
 bool VirtualFiles::ended_cleanly(FileHandle file) {
   Stream* s = stream(file);
   if (s == nullptr) return false;
-  const std::string& bytes = files_[s->key].bytes;
-  for (std::size_t i = s->position; i < bytes.size(); ++i) {
-    if (bytes[i] != kCtrlZ) return false;
-  }
-  return true;
+  Bytes bytes(files_[s->key].bytes, s->position);
+  return text_mode::ended_cleanly(bytes, s->read);
 }
 
 int VirtualFiles::close(FileHandle file) {
@@ -199,8 +183,7 @@ int VirtualFiles::copy_file(std::string_view from, std::string_view to) {
   if (source == nullptr) return ENOENT;
   VirtualFile* target = find(to);
   if (target != nullptr && target->read_only) return EACCES;
-  const VirtualFile copy{source->bytes, false, source->mtime};
-  files_[key_of(to)] = copy;
+  files_[key_of(to)] = VirtualFile{source->bytes, false, source->mtime};
   return 0;
 }
 

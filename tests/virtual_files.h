@@ -1,5 +1,6 @@
 // An in-memory disk behind the Files interface, for tests: Windows paths (letter case ignored,
-// '/' taken as '\'), the Windows C run-time's text mode, and failures injected on demand.
+// '/' taken as '\'), the Windows C run-time's text mode (the platforms' own, over the stored
+// bytes), and failures injected on demand.
 #pragma once
 
 #include <array>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/text_mode.h"
 
 namespace reg7140::test {
 
@@ -42,8 +44,7 @@ class VirtualFiles : public Files {
   bool exists(std::string_view path) const;
   // The file's bytes; empty when it does not exist.
   std::string contents(std::string_view path) const;
-  const VirtualFile* find(std::string_view path) const;
-  VirtualFile* find(std::string_view path);
+  VirtualFile* find(std::string_view path) const;
   void set_program_file(std::string path) { program_file_ = std::move(path); }
 
   // From now on the `nth` call (counting from 1, since the start) of `op` fails with `error`.
@@ -74,7 +75,9 @@ class VirtualFiles : public Files {
     std::string key;
     OpenMode mode = OpenMode::kReadText;
     std::size_t position = 0;
+    text_mode::ReadState read;
   };
+  class Bytes;
   struct Fault {
     FileOp op;
     int nth;
@@ -86,7 +89,7 @@ class VirtualFiles : public Files {
   int next_call(FileOp op);
   Stream* stream(FileHandle file);
 
-  std::map<std::string, VirtualFile> files_;
+  mutable std::map<std::string, VirtualFile> files_;
   std::map<FileHandle, Stream> streams_;
   FileHandle next_handle_ = 3;
   std::array<int, kFileOpCount> calls_{};
