@@ -8,7 +8,6 @@
 #include <array>
 #include <csignal>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,24 +25,8 @@ const std::string kInstance = "ENUM\\PCMCIA\\ZORVAN-NR_32/8_KV-61C7\\0";
 const std::string kLogConfig = kInstance + "\\LogConfig";
 const std::string kNet = "System\\CurrentControlSet\\Services\\Class\\Net\\0000";
 
-const std::string kMachine =
-    "REGEDIT4\r\n"
-    "\r\n"
-    "[HKEY_LOCAL_MACHINE\\Enum\\PCMCIA\\ZORVAN-NR_32/8_KV-61C7\\0]\r\n"
-    "\"DRIVER\"=\"Net\\\\0000\"\r\n"
-    "\"ForcedConfig\"=hex:00,04,00,00,00,00,00,00,00,00,00,00\r\n"
-    "\r\n"
-    "[HKEY_LOCAL_MACHINE\\Enum\\PCMCIA\\ZORVAN-NR_32/8_KV-61C7\\0\\LogConfig]\r\n"
-    "\"0000\"=hex:01\r\n"
-    "\"Other\"=dword:00000001\r\n"
-    "\"0001\"=hex:02\r\n"
-    "\r\n"
-    "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\Net\\0000]\r\n"
-    "\"DriverDesc\"=\"ZV-7140\"\r\n"
-    "\r\n"
-    "[HKEY_CURRENT_USER\\Software\\Keep]\r\n"
-    "\"Mine\"=hex(7):61,00,00\r\n"
-    "\r\n";
+// An instance with its LogConfig, a driver class key, and a key of another root.
+const std::string kMachine = read_file(test::data_path("data/small_machine.reg"));
 
 std::vector<std::uint8_t> bytes(std::string_view text) {
   return std::vector<std::uint8_t>(text.begin(), text.end());
@@ -274,31 +257,22 @@ class FileSizeLimit {
 // was with no temporary file beside it, and the registry in memory is still the file's content,
 // so the next save writes exactly the old content and the next change.
 TEST_F(FileRegistryTest, FailedSaveLeavesFileAndMemoryAsTheyWere) {
-  using Change = std::function<RegStatus(FileRegistry&, KeyHandle log, KeyHandle instance)>;
-  const std::pair<const char*, Change> changes[] = {
-      {"set new value",
-       [](FileRegistry& r, KeyHandle log, KeyHandle) {
-         return r.set_value(log, "New", kRegBinary, bytes("abc"));
-       }},
-      {"replace value",
-       [](FileRegistry& r, KeyHandle, KeyHandle instance) {
-         return r.set_value(instance, "driver", kRegBinary, bytes("abc"));
-       }},
-      {"delete middle value",
-       [](FileRegistry& r, KeyHandle log, KeyHandle) { return r.delete_value(log, "Other"); }},
-      {"create keys",
-       [](FileRegistry& r, KeyHandle log, KeyHandle) {
-         KeyHandle key = kNoKey;
-         std::uint32_t disposition = 0;
-         const RegStatus status = r.create_key(log, "A\\B", "MyClass", &key, &disposition);
-         EXPECT_EQ(key, kNoKey);
-         return status;
-       }},
+  const auto change = [](FileRegistry& r, KeyHandle log, KeyHandle instance, const char* kind) {
+    KeyHandle key = kNoKey;
+    std::uint32_t disposition = 0;
+    const std::string_view what(kind);
+    if (what == "set new value") return r.set_value(log, "New", kRegBinary, bytes("abc"));
+    if (what == "replace value") return r.set_value(instance, "driver", kRegBinary, bytes("abc"));
+    if (what == "delete middle value") return r.delete_value(log, "Other");
+    const RegStatus status = r.create_key(log, "A\\B", "MyClass", &key, &disposition);
+    EXPECT_EQ(key, kNoKey);
+    return status;
   };
   const fs::path dir = dir_ / "machine";
   const fs::path path = dir / "system.reg";
   for (const char* breakage : {"disk full", "directory in its place", "directory gone"}) {
-    for (const auto& [name, change] : changes) {
+    for (const char* name :
+         {"set new value", "replace value", "delete middle value", "create keys"}) {
       SCOPED_TRACE(testing::Message() << name << ", " << breakage);
       fs::remove_all(dir);
       write_file(path, kMachine);
@@ -309,14 +283,14 @@ TEST_F(FileRegistryTest, FailedSaveLeavesFileAndMemoryAsTheyWere) {
       RegStatus status = kErrorSuccess;
       if (breakage == std::string_view("disk full")) {
         FileSizeLimit limit;
-        status = change(registry, log, instance);
+        status = change(registry, log, instance, name);
       } else if (breakage == std::string_view("directory in its place")) {
         fs::remove(path);
         write_file(path / "inside", "x");
-        status = change(registry, log, instance);
+        status = change(registry, log, instance, name);
       } else {
         fs::remove_all(dir);
-        status = change(registry, log, instance);
+        status = change(registry, log, instance, name);
       }
       EXPECT_EQ(status, kErrorWriteFault);
       if (breakage == std::string_view("disk full")) {
