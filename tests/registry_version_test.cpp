@@ -5,47 +5,26 @@
 #include <string>
 
 #include "platform/posix/file_registry.h"
+#include "tests/fault_registry.h"
 #include "tests/test_util.h"
 
 namespace reg7140 {
 namespace {
 
-// Passes every call on to the file registry, counting the keys left open and any opened for
-// writing.
-class CountingRegistry : public Registry {
+// Passes every call on to the file registry, recording them, the keys opened and closed, and
+// any opened for more than reading.
+class RecordingRegistry : public test::FaultRegistry {
  public:
-  explicit CountingRegistry(Registry& inner) : inner_(inner) {}
+  explicit RecordingRegistry(Registry& inner) : FaultRegistry(inner, 0, kErrorSuccess) {}
   RegStatus open_key(std::string_view path, KeyAccess access, KeyHandle* key) override {
-    const RegStatus status = inner_.open_key(path, access, key);
-    open += status == kErrorSuccess ? 1 : 0;
     writable += access == KeyAccess::kRead ? 0 : 1;
+    const RegStatus status = FaultRegistry::open_key(path, access, key);
+    opened += status == kErrorSuccess ? 1 : 0;
     return status;
   }
-  RegStatus create_key(KeyHandle parent, std::string_view subkey, std::string_view class_name,
-                       KeyHandle* key, std::uint32_t* disposition) override {
-    return inner_.create_key(parent, subkey, class_name, key, disposition);
-  }
-  RegStatus query_value(KeyHandle key, std::string_view name, std::uint32_t* type,
-                        std::span<std::uint8_t> buffer, std::uint32_t* size) override {
-    return inner_.query_value(key, name, type, buffer, size);
-  }
-  RegStatus set_value(KeyHandle key, std::string_view name, std::uint32_t type,
-                      std::span<const std::uint8_t> data) override {
-    return inner_.set_value(key, name, type, data);
-  }
-  RegStatus delete_value(KeyHandle key, std::string_view name) override {
-    return inner_.delete_value(key, name);
-  }
-  void close_key(KeyHandle key) override {
-    --open;
-    inner_.close_key(key);
-  }
 
-  int open = 0;
+  int opened = 0;
   int writable = 0;
-
- private:
-  Registry& inner_;
 };
 
 // The machines of tests/data/versions.txt. The queries only read, and close every key they open.
@@ -67,7 +46,7 @@ TEST(RegistryVersion, AnswersFromTheRegistry) {
     test::TempDir dir;
     test::write_file(dir / "system.reg", text);
     FileRegistry file((dir / "system.reg").string());
-    CountingRegistry registry(file);
+    RecordingRegistry registry(file);
     RegistryVersionSource source(registry);
 
     EXPECT_EQ((source.get_version() & 0x80000000u) == 0, row[1].starts_with("nt"));
@@ -82,8 +61,11 @@ TEST(RegistryVersion, AnswersFromTheRegistry) {
                 row[3]);
       EXPECT_EQ(info.dwOSVersionInfoSize, kOsVersionInfoSize);
     }
-    EXPECT_EQ(registry.open, 0);
+    EXPECT_EQ(registry.closes.size(), static_cast<std::size_t>(registry.opened));
     EXPECT_EQ(registry.writable, 0);
+    for (const std::string& call : registry.calls) {
+      EXPECT_TRUE(call.starts_with("open ") || call.starts_with("query ")) << call;
+    }
     EXPECT_EQ(test::read_file(dir / "system.reg"), text);
   }
 }
