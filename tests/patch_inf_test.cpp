@@ -1,6 +1,9 @@
-// The INF job, driven by the cases in tests/inf_cases: each holds the INF file with the lines that
-// only the patched copy has marked "+ ", whether the copy replaces the INF file, and the report at
-// level 9 (level 1 prints the message lines alone, level 0 nothing).
+// The INF job, driven by the cases in tests/inf_cases. A case holds the INF file ("== inf"), the
+// lines that only the patched copy has marked "+ ", and the report at level 9 ("== output"; level 1
+// prints its message lines alone, level 0 nothing). Its fields: commits (whether the copy replaces
+// the INF file), stored: lf (line ends as written, else CR LF), second run: unchanged, faults
+// ("write 3 ENOSPC, close 2 EIO"), windir ("unset" or the value), old scratch (a read-only
+// netzor.new already there) and scratch (the one expected: none, partial, or its content).
 #include "inf/patch_inf.h"
 
 #include <gtest/gtest.h>
