@@ -66,6 +66,8 @@ inline constexpr ReportSite kCreateOverride{377, "RegCreateKeyEx",
                                             CodeSource::kCallResult, 0};
 inline constexpr ReportSite kSetOverride{
     390, "RegSetValueEx", "Could not set ZV-7140 override CIS value.", CodeSource::kCallResult, 0};
+inline constexpr ReportSite kFlushRegistry{394, "RegFlushKey", "Could not save the registry.",
+                                           CodeSource::kCallResult, 0};
 
 // INF job.
 inline constexpr ReportSite kInfNoWindir{481, "getenv", "Could not find Windows directory.",

@@ -15,6 +15,7 @@ inline constexpr RegStatus kErrorSuccess = 0;
 inline constexpr RegStatus kErrorFileNotFound = 2;
 inline constexpr RegStatus kErrorAccessDenied = 5;
 inline constexpr RegStatus kErrorInvalidHandle = 6;
+inline constexpr RegStatus kErrorWriteProtect = 19;
 inline constexpr RegStatus kErrorWriteFault = 29;
 inline constexpr RegStatus kErrorInvalidParameter = 87;
 inline constexpr RegStatus kErrorDiskFull = 112;
@@ -62,6 +63,10 @@ class Registry {
   virtual RegStatus delete_value(KeyHandle key, std::string_view name) = 0;
 
   virtual void close_key(KeyHandle key) = 0;
+
+  // Makes every change so far durable. The registry holds changes in memory until then, as
+  // Windows 95 holds its own.
+  virtual RegStatus flush() = 0;
 };
 
 }  // namespace reg7140

@@ -89,9 +89,8 @@ void update_class_key(Registry& registry, std::string_view class_path, const Rep
   if (status != kErrorSuccess) report_error(reporter, site::kSetOverride, status);
 }
 
-}  // namespace
-
-void update_registry(Registry& registry, const Reporter& reporter) {
+// The job's steps, up to its first failure.
+void change_registry(Registry& registry, const Reporter& reporter) {
   if (!key_exists(registry, kPcmciaKey, site::kOpenPcmcia, reporter)) return;
   if (!key_exists(registry, kDeviceKey, site::kOpenDevice, reporter)) return;
 
@@ -130,6 +129,14 @@ void update_registry(Registry& registry, const Reporter& reporter) {
     return;
   }
   update_class_key(registry, class_path, reporter);
+}
+
+}  // namespace
+
+void update_registry(Registry& registry, const Reporter& reporter) {
+  change_registry(registry, reporter);
+  const RegStatus status = registry.flush();
+  if (status != kErrorSuccess) report_error(reporter, site::kFlushRegistry, status);
 }
 
 }  // namespace reg7140

@@ -41,6 +41,13 @@ class FaultRegistry : public Registry {
     closes.push_back(key);
     inner_.close_key(key);
   }
+  // The flush fails when it is the Nth call, or always with `fail_flush`.
+  RegStatus flush() override {
+    if (fails("flush") || fail_flush) return error_;
+    return inner_.flush();
+  }
+
+  bool fail_flush = false;
 
   std::vector<std::string> calls;  // every counted call, in order
   std::vector<KeyHandle> closes;

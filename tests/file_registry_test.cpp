@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/regedit4.h"
 #include "tests/test_util.h"
 
 namespace reg7140 {
@@ -74,7 +73,11 @@ class FileRegistryTest : public testing::Test {
 
   // The value as a fresh registry on the same file sees it.
   std::string stored(std::string_view key_path, std::string_view name) {
-    FileRegistry fresh(path_.string());
+    return stored(key_path, name, path_);
+  }
+  static std::string stored(std::string_view key_path, std::string_view name,
+                            const fs::path& file) {
+    FileRegistry fresh(file.string());
     KeyHandle key = kNoKey;
     if (fresh.open_key(key_path, KeyAccess::kRead, &key) != kErrorSuccess) return "<no key>";
     return value(fresh, key, name);
@@ -157,59 +160,87 @@ TEST_F(FileRegistryTest, RefusesWhatItMayNotDoAndChangesNothing) {
   EXPECT_EQ(registry.delete_value(net, "0005"), kErrorFileNotFound);
   registry.close_key(KeyHandle{12345});
   registry.close_key(closed);
+  const ino_t inode = stat_of(path_).st_ino;
+  EXPECT_EQ(registry.flush(), kErrorSuccess);
   EXPECT_EQ(read_file(path_), kMachine);
+  EXPECT_EQ(stat_of(path_).st_ino, inode);
 }
 
-TEST_F(FileRegistryTest, EveryChangeIsOnDiskWhenTheCallReturns) {
+// New text goes where a person editing the file would put it, in the line ends around it, and
+// every other byte stays.
+TEST_F(FileRegistryTest, ChangesReachTheFileInOneSaveAtTheirPlaces) {
+  const std::string machine =
+      "REGEDIT4\n\n"
+      "[HKEY_LOCAL_MACHINE\\Enum\\A]\r\n"
+      "\"Old\"=hex:01,\\\r\n  02\r\n"
+      "\"Twice\"=dword:1\r\n"
+      "; a comment that stays\r\n"
+      "\r\n"
+      "[hkey_local_machine\\enum\\a\\Implied\\Child]\n"
+      "\"x\"=\"y\"\n"
+      "\n"
+      "[HKEY_LOCAL_MACHINE\\Enum\\A]\n"
+      "\"Twice\"=dword:2\n"
+      "\"Gone\"=hex:\n"
+      "\n"
+      "; the end\n"
+      "[HKEY_CURRENT_USER\\Other]";
+  write_file(path_, machine);
   ASSERT_EQ(chmod(path_.c_str(), 0640), 0);
   FileRegistry registry(path_.string());
-  const KeyHandle log = open(registry, kLogConfig);
-  const KeyHandle instance = open(registry, kInstance);
-  ASSERT_EQ(registry.delete_value(log, "0000"), kErrorSuccess);
-  EXPECT_EQ(stored(kLogConfig, "0000"), "<error 2>");
-  EXPECT_EQ(stored(kLogConfig, "Other"), std::string("4:\x01\0\0\0", 6));
-  // A value set under another letter case, type or length replaces the old one in its place and
-  // keeps its name's spelling.
-  ASSERT_EQ(registry.set_value(instance, "forcedCONFIG", kRegBinary, bytes(std::string(64, '4'))),
+  const KeyHandle a = open(registry, "Enum\\A");
+  ASSERT_EQ(registry.set_value(a, "twice", kRegBinary, bytes("\x03")), kErrorSuccess);
+  ASSERT_EQ(registry.set_value(a, "New", kRegSz, bytes(std::string("v\0", 2))), kErrorSuccess);
+  ASSERT_EQ(registry.delete_value(a, "GONE"), kErrorSuccess);
+  ASSERT_EQ(registry.set_value(a, "Old", kRegBinary, bytes("\x01\x02")), kErrorSuccess);
+  ASSERT_EQ(registry.set_value(open(registry, "Enum\\A\\implied"), "", kRegDword,
+                               bytes(std::string("\x05\0\0\0", 4))),
             kErrorSuccess);
-  EXPECT_EQ(stored(kInstance, "ForcedConfig"), "3:" + std::string(64, '4'));
-  ASSERT_EQ(registry.set_value(instance, "DRIVER", kRegDword, bytes(std::string("\x07\0\0\0", 4))),
-            kErrorSuccess);
-  EXPECT_EQ(stored(kInstance, "DRIVER"), std::string("4:\x07\0\0\0", 6));
-  ASSERT_EQ(registry.set_value(instance, "New", kRegSz, bytes(std::string("v\0", 2))),
-            kErrorSuccess);
-  EXPECT_EQ(stored(kInstance, "New"), std::string("1:v\0", 4));
-  // Creating makes every missing level, the class on the last.
-  KeyHandle deep = kNoKey;
+  KeyHandle made = kNoKey;
   std::uint32_t disposition = 0;
-  ASSERT_EQ(
-      registry.create_key(open(registry, kNet), "Override\\Deep", "MyClass", &deep, &disposition),
-      kErrorSuccess);
+  ASSERT_EQ(registry.create_key(a, "Made", "MyClass", &made, &disposition), kErrorSuccess);
   EXPECT_EQ(disposition, kRegCreatedNewKey);
-  EXPECT_EQ(stored(kNet + "\\Override\\Deep", "v"), "<error 2>");
-  ASSERT_EQ(registry.set_value(deep, "v", kRegBinary, bytes("\x0a\x0b")), kErrorSuccess);
-  EXPECT_EQ(stored(kNet + "\\Override\\Deep", "v"), "3:\x0a\x0b");
+  ASSERT_EQ(registry.set_value(made, "0000", kRegBinary, bytes("\x07")), kErrorSuccess);
+  // Nothing reaches the file before the flush.
+  EXPECT_EQ(read_file(path_), machine);
 
-  const std::string text = read_file(path_);
-  EXPECT_NE(text.find("[HKEY_LOCAL_MACHINE\\Enum\\PCMCIA\\ZORVAN-NR_32/8_KV-61C7\\0]\r\n"
-                      "\"DRIVER\"=dword:00000007\r\n\"ForcedConfig\"=hex:34,"),
-            std::string::npos)
-      << text;
-  EXPECT_NE(text.find("Override\\Deep]\r\n;class=\"MyClass\"\r\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Software\\Keep]\r\n\"Mine\"=hex(7):61,00,00\r\n"),
-            std::string::npos);
+  ASSERT_EQ(registry.flush(), kErrorSuccess);
+  EXPECT_EQ(read_file(path_),
+            "REGEDIT4\n\n"
+            "[HKEY_LOCAL_MACHINE\\Enum\\A]\r\n"
+            "\"Old\"=hex:01,\\\r\n  02\r\n"
+            "\"Twice\"=dword:1\r\n"
+            "; a comment that stays\r\n"
+            "\r\n"
+            "[HKEY_LOCAL_MACHINE\\enum\\a\\Implied]\r\n"
+            "@=dword:00000005\r\n"
+            "\r\n"
+            "[hkey_local_machine\\enum\\a\\Implied\\Child]\n"
+            "\"x\"=\"y\"\n"
+            "\n"
+            "[HKEY_LOCAL_MACHINE\\Enum\\A]\n"
+            "\"Twice\"=hex:03\n"
+            "\"New\"=\"v\"\n"
+            "\n"
+            "[HKEY_LOCAL_MACHINE\\Enum\\A\\Made]\n"
+            ";class=\"MyClass\"\n"
+            "\"0000\"=hex:07\n"
+            "\n"
+            "; the end\n"
+            "[HKEY_CURRENT_USER\\Other]");
   EXPECT_EQ(stat_of(path_).st_mode & 07777, 0640u);
 
-  // Opening an existing key through create_key changes nothing: the file is not even rewritten.
-  const ino_t inode = stat_of(path_).st_ino;
-  KeyHandle again = kNoKey;
-  ASSERT_EQ(
-      registry.create_key(open(registry, kNet), "OVERRIDE\\deep", "Other", &again, &disposition),
-      kErrorSuccess);
+  // Nothing new: the second flush, and a second run that changes nothing, leave the file alone.
+  const struct stat saved = stat_of(path_);
+  EXPECT_EQ(registry.flush(), kErrorSuccess);
+  FileRegistry again(path_.string());
+  const KeyHandle key = open(again, "ENUM\\a");
+  ASSERT_EQ(again.set_value(key, "NEW", kRegSz, bytes(std::string("v\0", 2))), kErrorSuccess);
+  ASSERT_EQ(again.create_key(key, "made", "Other", &made, &disposition), kErrorSuccess);
   EXPECT_EQ(disposition, kRegOpenedExistingKey);
-  EXPECT_EQ(value(registry, again, "v"), "3:\x0a\x0b");
-  EXPECT_EQ(stat_of(path_).st_ino, inode);
-  EXPECT_EQ(read_file(path_), text);
+  EXPECT_EQ(again.flush(), kErrorSuccess);
+  EXPECT_EQ(stat_of(path_).st_ino, saved.st_ino);
+  EXPECT_EQ(stat_of(path_).st_mtim.tv_nsec, saved.st_mtim.tv_nsec);
 }
 
 TEST_F(FileRegistryTest, SavesThroughALinkAndAfterTheFileWasRemoved) {
@@ -220,6 +251,7 @@ TEST_F(FileRegistryTest, SavesThroughALinkAndAfterTheFileWasRemoved) {
     FileRegistry registry(link.string());
     ASSERT_EQ(registry.set_value(open(registry, kInstance), "New", kRegBinary, bytes("1")),
               kErrorSuccess);
+    ASSERT_EQ(registry.flush(), kErrorSuccess);
   }
   EXPECT_TRUE(fs::is_symlink(link));
   EXPECT_EQ(stored(kInstance, "New"), "3:1");
@@ -228,6 +260,7 @@ TEST_F(FileRegistryTest, SavesThroughALinkAndAfterTheFileWasRemoved) {
   const KeyHandle key = open(registry, kInstance);
   fs::remove(path_);
   ASSERT_EQ(registry.set_value(key, "Newer", kRegBinary, bytes("2")), kErrorSuccess);
+  ASSERT_EQ(registry.flush(), kErrorSuccess);
   EXPECT_EQ(stat_of(path_).st_mode & 07777, 0644u);
   EXPECT_EQ(stored(kInstance, "New"), "3:1");
   EXPECT_EQ(stored(kLogConfig, "Other"), std::string("4:\x01\0\0\0", 6));
@@ -253,64 +286,45 @@ class FileSizeLimit {
   void (*old_handler_)(int) = nullptr;
 };
 
-// Each kind of change, with the save failing in each way: the call fails, the file stays as it
-// was with no temporary file beside it, and the registry in memory is still the file's content,
-// so the next save writes exactly the old content and the next change.
-TEST_F(FileRegistryTest, FailedSaveLeavesFileAndMemoryAsTheyWere) {
-  const auto change = [](FileRegistry& r, KeyHandle log, KeyHandle instance, const char* kind) {
-    KeyHandle key = kNoKey;
-    std::uint32_t disposition = 0;
-    const std::string_view what(kind);
-    if (what == "set new value") return r.set_value(log, "New", kRegBinary, bytes("abc"));
-    if (what == "replace value") return r.set_value(instance, "driver", kRegBinary, bytes("abc"));
-    if (what == "delete middle value") return r.delete_value(log, "Other");
-    const RegStatus status = r.create_key(log, "A\\B", "MyClass", &key, &disposition);
-    EXPECT_EQ(key, kNoKey);
-    return status;
-  };
+// A save failing in each way: the flush says so, the file stays as it was with no temporary file
+// beside it, and the changes stay in memory for the next flush.
+TEST_F(FileRegistryTest, FailedSaveLeavesTheFileAndKeepsTheChanges) {
   const fs::path dir = dir_ / "machine";
   const fs::path path = dir / "system.reg";
   for (const char* breakage : {"disk full", "directory in its place", "directory gone"}) {
-    for (const char* name :
-         {"set new value", "replace value", "delete middle value", "create keys"}) {
-      SCOPED_TRACE(testing::Message() << name << ", " << breakage);
+    SCOPED_TRACE(breakage);
+    fs::remove_all(dir);
+    write_file(path, kMachine);
+    set_old_mtime(path);
+    FileRegistry registry(path.string());
+    const KeyHandle log = open(registry, kLogConfig);
+    ASSERT_EQ(registry.delete_value(log, "Other"), kErrorSuccess);
+    RegStatus status = kErrorSuccess;
+    if (breakage == std::string_view("disk full")) {
+      FileSizeLimit limit;
+      status = registry.flush();
+    } else if (breakage == std::string_view("directory in its place")) {
+      fs::remove(path);
+      write_file(path / "inside", "x");
+      status = registry.flush();
+    } else {
       fs::remove_all(dir);
-      write_file(path, kMachine);
-      set_old_mtime(path);
-      FileRegistry registry(path.string());
-      const KeyHandle log = open(registry, kLogConfig);
-      const KeyHandle instance = open(registry, kInstance);
-      RegStatus status = kErrorSuccess;
-      if (breakage == std::string_view("disk full")) {
-        FileSizeLimit limit;
-        status = change(registry, log, instance, name);
-      } else if (breakage == std::string_view("directory in its place")) {
-        fs::remove(path);
-        write_file(path / "inside", "x");
-        status = change(registry, log, instance, name);
-      } else {
-        fs::remove_all(dir);
-        status = change(registry, log, instance, name);
-      }
-      EXPECT_EQ(status, kErrorWriteFault);
-      if (breakage == std::string_view("disk full")) {
-        EXPECT_EQ(read_file(path), kMachine);
-        EXPECT_EQ(stat_of(path).st_mtim.tv_sec, 1000000);
-      }
-      if (fs::exists(dir)) {
-        EXPECT_EQ(entries(dir), std::vector<std::string>{"system.reg"});
-      }
-
-      fs::remove_all(dir);
-      fs::create_directories(dir);
-      ASSERT_EQ(registry.set_value(log, "Marker", kRegBinary, bytes("M")), kErrorSuccess);
-      RegistryTree expected;
-      ASSERT_TRUE(parse_regedit4(kMachine, &expected));
-      RegistryTree::set_value(
-          RegistryTree::find(expected.root(RegistryRoot::kLocalMachine), kLogConfig), "Marker",
-          kRegBinary, bytes("M"));
-      EXPECT_EQ(read_file(path), expected.write());
+      status = registry.flush();
     }
+    EXPECT_EQ(status, kErrorWriteFault);
+    if (breakage == std::string_view("disk full")) {
+      EXPECT_EQ(read_file(path), kMachine);
+      EXPECT_EQ(stat_of(path).st_mtim.tv_sec, 1000000);
+    }
+    if (fs::exists(dir)) {
+      EXPECT_EQ(entries(dir), std::vector<std::string>{"system.reg"});
+    }
+
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    ASSERT_EQ(registry.flush(), kErrorSuccess);
+    EXPECT_EQ(stored(kLogConfig, "Other", path), "<error 2>");
+    EXPECT_EQ(stored(kLogConfig, "0001", path), "3:\x02");
   }
 }
 
@@ -331,6 +345,8 @@ TEST_F(FileRegistryTest, UnreadableRegistryFailsEveryCallAndIsLeftAlone) {
       EXPECT_EQ(registry.create_key(handle, "x", "", &key, &disposition), kErrorBadDb);
       registry.close_key(handle);
     }
+    // Nothing could change, so there is nothing to save.
+    EXPECT_EQ(registry.flush(), kErrorSuccess);
   };
   const auto rows = test::load_table("data/bad_registry_files.txt");
   ASSERT_GT(rows.size(), 30u);

@@ -40,7 +40,7 @@ struct Step {
   const char* call;
   const ReportSite* report;  // nullptr: the failure is ignored and the job goes on
 };
-const std::array<Step, 21> kSteps = {{
+const std::array<Step, 22> kSteps = {{
     {"open ENUM\\PCMCIA", &site::kOpenPcmcia},
     {"open ENUM\\PCMCIA\\ZORVAN-NR_32/8_KV-61C7", &site::kOpenDevice},
     {"open ENUM\\PCMCIA\\ZORVAN-NR_32/8_KV-61C7\\0\\LogConfig", &site::kOpenLogConfig},
@@ -62,6 +62,7 @@ const std::array<Step, 21> kSteps = {{
     {"set MemoryBaseAddress", &site::kSetMemoryBase},
     {"create Override", &site::kCreateOverride},
     {"set 0000", &site::kSetOverride},
+    {"flush", &site::kFlushRegistry},
 }};
 
 // The changes a clean run makes, each with the step (from 1) that makes it.
@@ -106,42 +107,52 @@ bool change_made(Registry& registry, const Change& change) {
   return status == 0 && size == 4 && data[0] == 1;
 }
 
-class RegistryFaults : public testing::TestWithParam<int> {};
+class RegistryFaults : public testing::TestWithParam<std::tuple<int, bool>> {};
 
+std::string report(const ReportSite& site, int level) {
+  if (level == 0) return "";
+  std::string text;
+  if (level == 9) {
+    text = "reg7140: Errorcode 5 returned from " + std::string(site.label) + " on line " +
+           std::to_string(site.line) + "\n";
+  }
+  return text + std::string(site.message) + "\n";
+}
+
+// The Nth call fails, and with it, or alone, the save at the end: what was changed before the
+// failure is saved unless the save fails, and then nothing is.
 TEST_P(RegistryFaults, NthCallFailing) {
-  const int fail_at = GetParam();
+  const auto [fail_at, flush_fails] = GetParam();
   const Step& step = kSteps[static_cast<std::size_t>(fail_at - 1)];
+  const bool is_flush = fail_at == static_cast<int>(kSteps.size());
   for (int level : {0, 1, 9}) {
     test::TempDir dir;
     test::write_file(dir / "system.reg", kMachine);
     FileRegistry store((dir / "system.reg").string());
     test::FaultRegistry registry(store, fail_at, 5);
+    registry.fail_flush = flush_fails;
     test::CaptureConsole console;
     update_registry(registry, Reporter{console, level});
 
     ASSERT_GE(registry.calls.size(), static_cast<std::size_t>(fail_at));
     EXPECT_EQ(registry.calls[static_cast<std::size_t>(fail_at - 1)], step.call);
-    std::string expected;
-    if (step.report != nullptr && level != 0) {
-      if (level == 9) {
-        expected = "reg7140: Errorcode 5 returned from " + std::string(step.report->label) +
-                   " on line " + std::to_string(step.report->line) + "\n";
-      }
-      expected += std::string(step.report->message) + "\n";
-    }
+    std::string expected = step.report != nullptr ? report(*step.report, level) : "";
+    if (flush_fails && !is_flush) expected += report(site::kFlushRegistry, level);
     EXPECT_EQ(console.text, expected) << "level " << level;
-    // A failure that ends the job ends it there.
+    // A failure that ends the job ends it there, and the save follows.
     // An unreadable ForcedConfig is not written back: one call fewer.
-    const std::size_t calls_made = step.report != nullptr ? static_cast<std::size_t>(fail_at)
+    const std::size_t calls_made = step.report != nullptr ? static_cast<std::size_t>(fail_at) + 1
                                    : fail_at == 15        ? kSteps.size() - 1
                                                           : kSteps.size();
-    EXPECT_EQ(registry.calls.size(), calls_made);
+    EXPECT_EQ(registry.calls.size(), std::min(calls_made, kSteps.size()));
+    EXPECT_EQ(registry.calls.back(), "flush");
 
-    // What was changed before the failure stays; nothing after a job-ending failure is done.
+    // What was changed before the failure is saved; nothing after a job-ending failure is done.
     FileRegistry reread((dir / "system.reg").string());
     for (const Change& change : kChanges) {
       const bool expected_made =
-          change.step != fail_at && (change.step < fail_at || step.report == nullptr) &&
+          !flush_fails && !is_flush && change.step != fail_at &&
+          (change.step < fail_at || step.report == nullptr) &&
           !(fail_at == 15 && change.step == 16);  // an unreadable ForcedConfig is left alone
       EXPECT_EQ(change_made(reread, change), expected_made)
           << "change at step " << change.step << ", level " << level;
@@ -149,7 +160,8 @@ TEST_P(RegistryFaults, NthCallFailing) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryCall, RegistryFaults, testing::Range(1, 22));
+INSTANTIATE_TEST_SUITE_P(EveryCall, RegistryFaults,
+                         testing::Combine(testing::Range(1, 23), testing::Bool()));
 
 TEST(RegistryJob, CleanRunMakesEveryChangeAndClosesEveryKey) {
   test::TempDir dir;

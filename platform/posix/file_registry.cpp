@@ -6,23 +6,19 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
+#include <cstring>
 #include <vector>
 
-#include "platform/posix/regedit4.h"
+#include "platform/posix/durable_file.h"
+#include "platform/posix/reg_index.h"
+#include "platform/posix/reg_store.h"
+#include "platform/posix/reg_syntax.h"
 
 namespace reg7140 {
 
 namespace {
 
-constexpr RegStatus kErrorWriteProtect = 19;
-
-// A failed save reported in the codes Windows gives for the same trouble:
-//   ENOSPC, EDQUOT  -> 112 ERROR_DISK_FULL
-//   EACCES, EPERM   -> 5   ERROR_ACCESS_DENIED
-//   EROFS           -> 19  ERROR_WRITE_PROTECT
-//   anything else   -> 29  ERROR_WRITE_FAULT
+// A failed save reported in the codes Windows gives for the same trouble.
 RegStatus status_from_errno(int error) {
   switch (error) {
     case ENOSPC:
@@ -38,103 +34,43 @@ RegStatus status_from_errno(int error) {
   }
 }
 
-// Reads the registry file in pieces straight into the tree, so that the file's text is never held
-// whole. False when it cannot be read or does not parse.
-bool read_registry(int fd, RegistryTree* tree) {
-  struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  const TextSource source = [fd](std::span<char> buffer) -> long {
-    for (;;) {
-      ssize_t n = read(fd, buffer.data(), buffer.size());
-      if (n >= 0 || errno != EINTR) return static_cast<long>(n);
+// The whole file, read in as few calls as its size allows. False when it cannot be read.
+bool read_whole(int fd, std::unique_ptr<char[]>* buffer, std::size_t* size) {
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return false;
+  // One byte more than the size, so that a file grown meanwhile shows at once.
+  std::size_t capacity = static_cast<std::size_t>(status.st_size) + 1;
+  std::unique_ptr<char[]> data(new char[capacity]);
+  std::size_t filled = 0;
+  for (;;) {
+    if (filled == capacity) {
+      std::unique_ptr<char[]> larger(new char[capacity * 2]);
+      std::memcpy(larger.get(), data.get(), filled);
+      data = std::move(larger);
+      capacity *= 2;
     }
-  };
-  return parse_regedit4(source, tree);
-}
-
-bool write_all(int fd, std::string_view text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = write(fd, text.data() + done, text.size() - done);
+    const ssize_t n = ::read(fd, data.get() + filled, capacity - filled);
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
     }
-    if (n == 0) {
-      errno = ENOSPC;
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
+    if (n == 0) break;
+    filled += static_cast<std::size_t>(n);
   }
+  *buffer = std::move(data);
+  *size = filled;
   return true;
 }
 
-// Writes the file beside its old copy and renames it into place, so that the registry file on
-// disk is always either the old or the new one, never a torn one.
-RegStatus save_file(const std::string& path, const RegistryTree& tree) {
-  std::string target = path;
-  struct stat st {};
-  // A symbolic link stays in place; the file it points to gets the new content.
-  if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    char resolved[PATH_MAX];
-    if (realpath(path.c_str(), resolved) != nullptr) target = resolved;
-  }
-
-  bool existed = stat(target.c_str(), &st) == 0;
-  if (!existed && errno != ENOENT) return status_from_errno(errno);
-  mode_t mode = existed ? (st.st_mode & 07777) : 0644;
-
-  std::size_t slash = target.rfind('/');
-  std::string directory = slash == std::string::npos ? "." : target.substr(0, slash + 1);
-  std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-  std::string temp =
-      (slash == std::string::npos ? std::string() : directory) + "." + base + ".XXXXXX";
-
-  int fd = mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) return status_from_errno(errno);
-
-  // The text goes out as it is written: a large registry is never held as one string.
-  int write_error = 0;
-  bool ok = tree.write([fd, &write_error](std::string_view piece) {
-    if (write_all(fd, piece)) return true;
-    write_error = errno;
-    return false;
-  });
-  if (!ok) errno = write_error;
-  if (ok && existed && (st.st_uid != geteuid() || st.st_gid != getegid())) {
-    // Keeping the owner only works with the right to do so; the content matters more.
-    [[maybe_unused]] int ignored = fchown(fd, st.st_uid, st.st_gid);
-  }
-  ok = ok && fchmod(fd, mode) == 0 && fsync(fd) == 0;
-  int error = ok ? 0 : errno;
-  if (close(fd) != 0 && ok) {
-    ok = false;
-    error = errno;
-  }
-  if (ok && rename(temp.c_str(), target.c_str()) != 0) {
-    ok = false;
-    error = errno;
-  }
-  if (!ok) {
-    unlink(temp.c_str());
-    return status_from_errno(error);
-  }
-
-  // The rename has happened; a failed flush of the directory cannot take it back, so it is not
-  // reported.
-  int dir = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    fsync(dir);
-    close(dir);
-  }
-  return kErrorSuccess;
+bool storable_key_name(std::string_view name) {
+  return !name.empty() && name.find('\\') == std::string_view::npos && regedit4::is_text_line(name);
 }
 
 }  // namespace
 
 struct FileRegistry::State {
   struct OpenKey {
-    RegistryKey* key;
+    RegistryStore::Key* key;
     KeyAccess access;
     bool open;
   };
@@ -142,31 +78,34 @@ struct FileRegistry::State {
   std::string path;
   bool loaded = false;
   bool bad = false;
-  RegistryTree tree;
+  std::unique_ptr<char[]> text;
+  std::size_t size = 0;
+  RegistryIndex index;
+  RegistryStore store{index};
   // Handle n is entry n - 1; entries are never reused, so a closed handle stays invalid.
   std::vector<OpenKey> handles;
+  // Whether a change was made since the last save, and whether the file on disk differs from
+  // the one loaded.
+  bool changed = false;
+  bool saved_differs = false;
 
   RegStatus ensure_loaded() {
     if (!loaded) {
       loaded = true;
-      load();
+      bad = !load();
     }
     return bad ? kErrorBadDb : kErrorSuccess;
   }
 
-  void load() {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-      // A file that exists but cannot be read must not be replaced by an empty registry.
-      bad = errno != ENOENT;
-      return;
-    }
-    bad = !read_registry(fd, &tree);
-    close(fd);
-    if (bad) tree = RegistryTree();
+  bool load() {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // A missing file is an empty registry; one that exists but cannot be read must never be
+    // replaced by one.
+    if (fd < 0) return errno == ENOENT;
+    const bool read = read_whole(fd, &text, &size);
+    ::close(fd);
+    return read && index.load(std::string_view(text.get(), size));
   }
-
-  RegStatus save() { return save_file(path, tree); }
 
   OpenKey* lookup(KeyHandle handle) {
     if (handle == kNoKey || handle > handles.size()) return nullptr;
@@ -174,19 +113,39 @@ struct FileRegistry::State {
     return entry->open ? entry : nullptr;
   }
 
-  KeyHandle add_handle(RegistryKey* key, KeyAccess access) {
+  KeyHandle add_handle(RegistryStore::Key* key, KeyAccess access) {
     handles.push_back(OpenKey{key, access, true});
     return handles.size();
   }
 
   // The key behind a handle that may change it: 6 for an unknown handle, 5 for a read-only one.
-  RegStatus writable(KeyHandle handle, RegistryKey** key) {
-    RegStatus status = ensure_loaded();
+  RegStatus writable(KeyHandle handle, RegistryStore::Key** key) {
+    const RegStatus status = ensure_loaded();
     if (status != kErrorSuccess) return status;
     OpenKey* entry = lookup(handle);
     if (entry == nullptr) return kErrorInvalidHandle;
     if (entry->access == KeyAccess::kRead) return kErrorAccessDenied;
     *key = entry->key;
+    return kErrorSuccess;
+  }
+
+  RegStatus save() {
+    DurableFile file;
+    if (const int error = file.create(path); error != 0) return status_from_errno(error);
+    // The new file keeps the old one's mode and, where the right to do so is there, its owner.
+    struct stat old {};
+    const bool existed = ::stat(path.c_str(), &old) == 0;
+    if (existed && (old.st_uid != ::geteuid() || old.st_gid != ::getegid())) {
+      [[maybe_unused]] const int ignored = ::fchown(file.fd(), old.st_uid, old.st_gid);
+    }
+    if (::fchmod(file.fd(), existed ? (old.st_mode & 07777) : 0644) != 0) {
+      return status_from_errno(errno);
+    }
+    const RegistryStore::Text rendered = store.render();
+    for (std::string_view piece : rendered.pieces) {
+      if (const int error = file.write(piece); error != 0) return status_from_errno(error);
+    }
+    if (const int error = file.commit(); error != 0) return status_from_errno(error);
     return kErrorSuccess;
   }
 };
@@ -200,9 +159,9 @@ FileRegistry::~FileRegistry() = default;
 RegStatus FileRegistry::open_key(std::string_view path, KeyAccess access, KeyHandle* key) {
   if (key == nullptr) return kErrorInvalidParameter;
   *key = kNoKey;
-  RegStatus status = state_->ensure_loaded();
+  const RegStatus status = state_->ensure_loaded();
   if (status != kErrorSuccess) return status;
-  RegistryKey* found = RegistryTree::find(state_->tree.root(RegistryRoot::kLocalMachine), path);
+  RegistryStore::Key* found = state_->store.find(path);
   if (found == nullptr) return kErrorFileNotFound;
   *key = state_->add_handle(found, access);
   return kErrorSuccess;
@@ -213,112 +172,84 @@ RegStatus FileRegistry::create_key(KeyHandle parent, std::string_view subkey,
                                    std::uint32_t* disposition) {
   if (key == nullptr) return kErrorInvalidParameter;
   *key = kNoKey;
-  RegistryKey* at = nullptr;
-  RegStatus status = state_->writable(parent, &at);
+  RegistryStore::Key* at = nullptr;
+  const RegStatus status = state_->writable(parent, &at);
   if (status != kErrorSuccess) return status;
 
-  // Every component is checked before anything is created, so a bad path changes nothing.
+  // Every name is checked before anything is created, so a bad path changes nothing.
+  bool storable = regedit4::is_text_line(class_name);
   std::size_t start = 0;
   for (;;) {
-    std::size_t sep = subkey.find('\\', start);
-    std::string_view component =
-        subkey.substr(start, sep == std::string_view::npos ? std::string_view::npos : sep - start);
-    if (component.empty()) return kErrorFileNotFound;
-    if (!RegistryTree::storable_key_name(component)) return kErrorInvalidParameter;
-    if (sep == std::string_view::npos) break;
+    const std::size_t sep = std::min(subkey.find('\\', start), subkey.size());
+    const std::string_view name = subkey.substr(start, sep - start);
+    if (name.empty()) return kErrorFileNotFound;
+    storable = storable && storable_key_name(name);
+    if (sep == subkey.size()) break;
     start = sep + 1;
   }
-  if (!RegistryTree::storable_name(class_name)) return kErrorInvalidParameter;
+  if (!storable) return kErrorInvalidParameter;
 
-  std::vector<RegistryKey*> created;
-  start = 0;
-  for (;;) {
-    std::size_t sep = subkey.find('\\', start);
-    std::string_view component =
-        subkey.substr(start, sep == std::string_view::npos ? std::string_view::npos : sep - start);
-    RegistryKey* child = at->find_child(component);
-    if (child == nullptr) {
-      child = state_->tree.create_key(at, component);
-      created.push_back(child);
-    }
-    at = child;
-    if (sep == std::string_view::npos) break;
-    start = sep + 1;
-  }
-
-  if (created.empty()) {
-    if (disposition != nullptr) *disposition = kRegOpenedExistingKey;
-    *key = state_->add_handle(at, KeyAccess::kAllAccess);
-    return kErrorSuccess;
-  }
-
-  if (!class_name.empty()) RegistryTree::set_class(at, class_name);
-  status = state_->save();
-  if (status != kErrorSuccess) {
-    for (auto it = created.rbegin(); it != created.rend(); ++it) {
-      state_->tree.remove_leaf_key(*it);
-    }
-    return status;
-  }
-  if (disposition != nullptr) *disposition = kRegCreatedNewKey;
-  *key = state_->add_handle(at, KeyAccess::kAllAccess);
+  bool created = false;
+  RegistryStore::Key* made = state_->store.create(at, subkey, class_name, &created);
+  if (made == nullptr) return kErrorFileNotFound;
+  state_->changed = state_->changed || created;
+  if (disposition != nullptr) *disposition = created ? kRegCreatedNewKey : kRegOpenedExistingKey;
+  *key = state_->add_handle(made, KeyAccess::kAllAccess);
   return kErrorSuccess;
 }
 
 RegStatus FileRegistry::query_value(KeyHandle key, std::string_view name, std::uint32_t* type,
                                     std::span<std::uint8_t> buffer, std::uint32_t* size) {
-  RegStatus status = state_->ensure_loaded();
+  const RegStatus status = state_->ensure_loaded();
   if (status != kErrorSuccess) return status;
   State::OpenKey* entry = state_->lookup(key);
   if (entry == nullptr) return kErrorInvalidHandle;
-  const RegistryValue* value = entry->key->find_value(name);
-  if (value == nullptr) return kErrorFileNotFound;
-  if (type != nullptr) *type = value->type;
-  if (size != nullptr) *size = static_cast<std::uint32_t>(value->data.size());
-  if (value->data.size() > buffer.size()) return kErrorMoreData;
-  std::copy(value->data.begin(), value->data.end(), buffer.begin());
+  RegistryStore::ValueView value{};
+  if (!state_->store.value(entry->key, name, &value)) return kErrorFileNotFound;
+  if (type != nullptr) *type = value.type;
+  if (size != nullptr) *size = static_cast<std::uint32_t>(value.data.size());
+  if (value.data.size() > buffer.size()) return kErrorMoreData;
+  std::copy(value.data.begin(), value.data.end(), buffer.begin());
   return kErrorSuccess;
 }
 
 RegStatus FileRegistry::set_value(KeyHandle key, std::string_view name, std::uint32_t type,
                                   std::span<const std::uint8_t> data) {
-  RegistryKey* at = nullptr;
-  RegStatus status = state_->writable(key, &at);
+  RegistryStore::Key* at = nullptr;
+  const RegStatus status = state_->writable(key, &at);
   if (status != kErrorSuccess) return status;
-  if (!RegistryTree::storable_name(name)) return kErrorInvalidParameter;
-
-  const RegistryValue* old = at->find_value(name);
-  bool existed = old != nullptr;
-  RegistryValue previous = existed ? *old : RegistryValue{};
-  RegistryTree::set_value(at, name, type, data);
-  status = state_->save();
-  if (status != kErrorSuccess) {
-    if (existed) {
-      RegistryTree::set_value(at, previous.name, previous.type, previous.data);
-    } else {
-      RegistryTree::delete_value(at, name);
-    }
-  }
-  return status;
+  if (!regedit4::is_text_line(name)) return kErrorInvalidParameter;
+  state_->store.set_value(at, name, type, data);
+  state_->changed = true;
+  return kErrorSuccess;
 }
 
 RegStatus FileRegistry::delete_value(KeyHandle key, std::string_view name) {
-  RegistryKey* at = nullptr;
-  RegStatus status = state_->writable(key, &at);
+  RegistryStore::Key* at = nullptr;
+  const RegStatus status = state_->writable(key, &at);
   if (status != kErrorSuccess) return status;
-  std::size_t index = at->value_index(name);
-  if (index == RegistryKey::npos) return kErrorFileNotFound;
-
-  RegistryValue previous = at->values()[index];
-  RegistryTree::delete_value(at, name);
-  status = state_->save();
-  if (status != kErrorSuccess) RegistryTree::insert_value(at, index, std::move(previous));
-  return status;
+  if (!state_->store.delete_value(at, name)) return kErrorFileNotFound;
+  state_->changed = true;
+  return kErrorSuccess;
 }
 
 void FileRegistry::close_key(KeyHandle key) {
   State::OpenKey* entry = state_->lookup(key);
   if (entry != nullptr) entry->open = false;
+}
+
+RegStatus FileRegistry::flush() {
+  State& s = *state_;
+  // Nothing read, nothing readable or nothing changed: the file stays as it is.
+  if (!s.loaded || s.bad || !s.changed) return kErrorSuccess;
+  const bool differs = s.store.differs();
+  if (differs || s.saved_differs) {
+    const RegStatus status = s.save();
+    if (status != kErrorSuccess) return status;
+    s.saved_differs = differs;
+  }
+  s.changed = false;
+  return kErrorSuccess;
 }
 
 }  // namespace reg7140

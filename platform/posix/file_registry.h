@@ -1,4 +1,5 @@
-// The emulated machine's registry: a REGEDIT4 file, loaded once, saved whole after every change.
+// The emulated machine's registry: a REGEDIT4 file, read once at the first call; changes are
+// kept in memory and written back by flush(), at most once a run, in one atomic replacement.
 #pragma once
 
 #include <memory>
@@ -11,7 +12,7 @@ namespace reg7140 {
 class FileRegistry : public Registry {
  public:
   // `host_path` is the registry file on the host (it need not exist: a missing file is an
-  // empty registry). The file is read at the first call.
+  // empty registry).
   explicit FileRegistry(std::string host_path);
   ~FileRegistry() override;
 
@@ -24,6 +25,8 @@ class FileRegistry : public Registry {
                       std::span<const std::uint8_t> data) override;
   RegStatus delete_value(KeyHandle key, std::string_view name) override;
   void close_key(KeyHandle key) override;
+  // Writes the file when the registry differs from it; nothing else touches the file.
+  RegStatus flush() override;
 
  private:
   struct State;

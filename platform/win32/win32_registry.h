@@ -16,6 +16,8 @@ class Win32Registry : public Registry {
                       std::span<const std::uint8_t> data) override;
   RegStatus delete_value(KeyHandle key, std::string_view name) override;
   void close_key(KeyHandle key) override;
+  // Windows keeps its registry durable itself.
+  RegStatus flush() override { return kErrorSuccess; }
 };
 
 }  // namespace reg7140
