@@ -170,7 +170,6 @@ def check_done(machine, args):
         fail(f"reg7140 {' '.join(args)} left {machine} unconfigured")
 
 
-
 def snapshot(machine):
     """Every file of a machine with a digest of its bytes."""
     files = {}
@@ -208,9 +207,9 @@ def flush_count(command, env=None):
     with tempfile.NamedTemporaryFile("r") as report:
         subprocess.run(["strace", "-f", "-c", "-e", f"trace={FLUSHES}", "-o", report.name,
                         *command], env=env, stdout=subprocess.DEVNULL, check=True)
-        # Rows: % time, seconds, usecs/call, calls, [errors,] syscall.
-        return sum(int(row.split()[3]) for row in report
-                   if row.split()[-1:] and row.split()[-1] in FLUSHES.split(","))
+        # Rows: % time, seconds, usecs/call, calls, [errors,] syscall; then a total.
+        return sum(int(row[3]) for row in map(str.split, report)
+                   if row and row[-1] in FLUSHES.split(","))
 
 
 def measure(name, make, args, baseline, repeat):
@@ -250,6 +249,16 @@ def measure(name, make, args, baseline, repeat):
                 for f, inode in zip(changed, inodes)):
             fail(f"{name}: the baseline did not rewrite {', '.join(changed)} as they were")
     return dict(name=name, runs=runs, bases=bases, peak=peak, flushes=flushes, changed=changed)
+
+
+def file_system_of(path):
+    """The type of the file system holding path: the mount with the longest matching point."""
+    path, best = os.path.join(os.path.realpath(path), ""), ("", "unknown")
+    with open("/proc/self/mounts") as mounts:
+        for _, point, kind, *_ in (line.split() for line in mounts):
+            if path.startswith(os.path.join(point, "")) and len(point) >= len(best[0]):
+                best = (point, kind)
+    return f"{best[1]} ({best[0]})"
 
 
 def spread(times):
@@ -293,8 +302,7 @@ def main():
 
             results.append((measure(name, make, args, baseline, opts.repeat), limit,
                             memory_limit))
-        file_system = subprocess.run(["stat", "-f", "-c", "%T", work], capture_output=True,
-                                     text=True).stdout.strip()
+        file_system = file_system_of(work)
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
@@ -324,4 +332,7 @@ def main():
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    try:
+        sys.exit(main())
+    except subprocess.CalledProcessError as error:
+        fail(f"{' '.join(map(str, error.cmd))} ended with status {error.returncode}")
