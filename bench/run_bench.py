@@ -336,3 +336,5 @@ if __name__ == "__main__":
         sys.exit(main())
     except subprocess.CalledProcessError as error:
         fail(f"{' '.join(map(str, error.cmd))} ended with status {error.returncode}")
+    except OSError as error:
+        fail(str(error))
