@@ -1,19 +1,23 @@
 #!/usr/bin/env python3
-"""Times whole runs of an optimised reg7140 against durable copies of the files it rewrites.
+"""Times whole runs of an optimised reg7140 against a durable rewrite of the files it changes.
 
     python3 bench/run_bench.py            # builds build-bench/ (Release), prints the table
 
-Each figure is the median over --repeat runs, each on a fresh machine, divided by the median of
-a baseline measured in the same run: copying the same file to a temporary file beside it,
-fsync, rename. Peak memory is the program's maximum resident set size; MB are 10^6 bytes.
+The baseline is bench/durable_rewrite.c, built with `cc -O2` and started as a process like the
+program: it rewrites each file the program changes (read, temporary file beside it, fsync, rename,
+fsync of the directory). The files are those whose bytes differ after one untimed run of the
+program, which also gives its peak memory (maximum resident set size). Then --repeat pairs of
+timed runs alternate, the program and then the baseline, each on a fresh copy of the machine,
+with the disk flushed (sync) before each run. Each side's figure is the median with min and max;
+the ratio is that of the medians. One more untimed run of each side under strace counts its disk
+flushes. MB are 10^6 bytes. Exit status 1 when a target is missed, 2 on an error.
 """
 import argparse
-import ctypes
+import hashlib
 import os
 import random
 import shutil
 import statistics
-import struct
 import subprocess
 import sys
 import tempfile
@@ -22,81 +26,27 @@ import time
 TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SAMPLE = os.path.join(TOP, "sample")
 OLD, NEW = 829_994_400, 857_131_200  # 1996-04-20, 1997-02-28: the installed driver is older
+FLUSHES = "fsync,fdatasync,syncfs,sync"
 
 
-def build(build_dir):
-    subprocess.run(["cmake", "-S", TOP, "-B", build_dir, "-DCMAKE_BUILD_TYPE=Release",
-                    "-DREG7140_TESTS=OFF"], check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", build_dir, "-j2", "--target", "reg7140"], check=True,
-                   stdout=subprocess.DEVNULL)
-    return os.path.join(build_dir, "reg7140")
+def fail(message):
+    print(f"run_bench: {message}", file=sys.stderr)
+    sys.exit(2)
 
 
-def durable_copy(path):
-    temp = path + ".bench"
-    shutil.copyfile(path, temp)
-    fd = os.open(temp, os.O_RDONLY)
-    os.fsync(fd)
-    os.close(fd)
-    os.rename(temp, path)
-
-
-def timed(action):
-    start = time.perf_counter()
-    action()
-    return time.perf_counter() - start
-
-
-class SaveCounter:
-    """Counts renames onto system.reg (one per registry save) with inotify. Renames from other
-    names are watched too, or the kernel would merge the identical events of successive saves."""
-    IN_MOVED_FROM, IN_MOVED_TO = 0x40, 0x80
-
-    def __init__(self, directory):
-        self.libc = ctypes.CDLL(None, use_errno=True)
-        self.fd = self.libc.inotify_init1(os.O_NONBLOCK)
-        if self.fd < 0 or self.libc.inotify_add_watch(self.fd, directory.encode(),
-                                                      self.IN_MOVED_FROM | self.IN_MOVED_TO) < 0:
-            raise OSError(ctypes.get_errno(), "inotify")
-
-    def count(self):
-        saves = 0
-        try:
-            while data := os.read(self.fd, 65536):
-                at = 0
-                while at < len(data):
-                    _, mask, _, length = struct.unpack_from("iIII", data, at)
-                    name = data[at + 16:at + 16 + length].rstrip(b"\0")
-                    saves += mask == self.IN_MOVED_TO and name.lower() == b"system.reg"
-                    at += 16 + length
-        except BlockingIOError:
-            pass
-        os.close(self.fd)
-        return saves
-
-
-def run_program(program, machine, args):
-    """Wall time of one run."""
-    env = {**os.environ, "WINDIR": os.path.join(machine, "WINDOWS")}
-    start = time.perf_counter()
-    status = subprocess.run([program, *args], env=env, stdout=subprocess.DEVNULL).returncode
-    elapsed = time.perf_counter() - start
-    if status != 0:
-        sys.exit(f"reg7140 {' '.join(args)} failed on {machine}")
-    return elapsed
-
-
-def profile_program(program, machine, args):
-    """Peak RSS in bytes and registry saves of one run. The peak comes from /usr/bin/time, whose
-    own small process starts the program: a child started straight from this script would count
-    the script's memory as its own."""
-    windir = os.path.join(machine, "WINDOWS")
-    saves = SaveCounter(windir)
-    with tempfile.NamedTemporaryFile("r") as report:
-        subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report.name, program, *args],
-                       env={**os.environ, "WINDIR": windir}, stdout=subprocess.DEVNULL, check=True)
-        peak = int(report.read().split()[-1]) * 1024
-    return peak, saves.count()
+def build(build_dir, program=None):
+    """The program (built in build_dir unless given) and the baseline, built beside it."""
+    if not program:
+        subprocess.run(["cmake", "-S", TOP, "-B", build_dir, "-DCMAKE_BUILD_TYPE=Release",
+                        "-DREG7140_TESTS=OFF"], check=True, stdout=subprocess.DEVNULL)
+        subprocess.run(["cmake", "--build", build_dir, "-j2", "--target", "reg7140"], check=True,
+                       stdout=subprocess.DEVNULL)
+        program = os.path.join(build_dir, "reg7140")
+    os.makedirs(build_dir, exist_ok=True)
+    baseline = os.path.join(build_dir, "durable_rewrite")
+    subprocess.run(["cc", "-O2", "-Wall", "-o", baseline,
+                    os.path.join(TOP, "bench", "durable_rewrite.c")], check=True)
+    return os.path.abspath(program), baseline
 
 
 def make_machine(root, program, registry=None, inf=None):
@@ -217,22 +167,103 @@ def check_done(machine, args):
         with open(os.path.join(machine, "WINDOWS", "inf", "netzor.inf"), "rb") as f:
             done &= b"HKR,Override,0000,1," in f.read()
     if not done:
-        sys.exit(f"reg7140 {' '.join(args)} left {machine} unconfigured")
+        fail(f"reg7140 {' '.join(args)} left {machine} unconfigured")
 
 
-def measure(name, program, machine_args, args, baseline_files, repeat, copies=None):
-    machine = make_machine(**machine_args)
-    peak, saves = profile_program(program, machine, args)
+def snapshot(machine):
+    """Every file of a machine with a digest of its bytes."""
+    files = {}
+    for directory, _, names in os.walk(machine):
+        for name in names:
+            path = os.path.join(directory, name)
+            with open(path, "rb") as f:
+                files[os.path.relpath(path, machine)] = hashlib.sha256(f.read()).digest()
+    return files
+
+
+def timed(command, env=None):
+    """Wall time of one run, from the start of the process to its end."""
+    start = time.perf_counter()
+    status = subprocess.run(command, env=env, stdout=subprocess.DEVNULL).returncode
+    elapsed = time.perf_counter() - start
+    if status != 0:
+        fail(f"{' '.join(command)} ended with status {status}")
+    return elapsed
+
+
+def peak_memory(command, env=None):
+    """Peak RSS in bytes of one run. /usr/bin/time, whose own small process starts the program,
+    measures it: a child started straight from this script would count the script's memory."""
+    with tempfile.NamedTemporaryFile("r") as report:
+        subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report.name, *command], env=env,
+                       stdout=subprocess.DEVNULL, check=True)
+        return int(report.read().split()[-1]) * 1024
+
+
+def flush_count(command, env=None):
+    """The calls that flush to disk in one run, counted by strace (None without it)."""
+    if not shutil.which("strace"):
+        return None
+    with tempfile.NamedTemporaryFile("r") as report:
+        subprocess.run(["strace", "-f", "-c", "-e", f"trace={FLUSHES}", "-o", report.name,
+                        *command], env=env, stdout=subprocess.DEVNULL, check=True)
+        # Rows: % time, seconds, usecs/call, calls, [errors,] syscall; then a total.
+        return sum(int(row[3]) for row in map(str.split, report)
+                   if row and row[-1] in FLUSHES.split(","))
+
+
+def measure(name, make, args, baseline, repeat):
+    """make(side) prepares a fresh machine for "program" or "baseline" and returns its root."""
+    def program_command(machine):
+        return ([os.path.join(machine, "disk", "reg7140"), *args],
+                {**os.environ, "WINDIR": os.path.join(machine, "WINDOWS")})
+
+    # The untimed run: what the program changes, and its peak memory.
+    machine = make("program")
+    before = snapshot(machine)
+    peak = peak_memory(*program_command(machine))
     check_done(machine, args)
-    n = copies(saves) if copies else 1
-    runs, base = [], []
+    after = snapshot(machine)
+    if before.keys() != after.keys():
+        fail(f"{name}: the run added or removed files: {sorted(before.keys() ^ after.keys())}")
+    changed = sorted(f for f in before if before[f] != after[f])
+
+    def baseline_command(machine):
+        return [baseline, *(os.path.join(machine, f) for f in changed)], None
+
+    flushes = (flush_count(*program_command(make("program"))),
+               flush_count(*baseline_command(make("baseline"))))
+    runs, bases = [], []
     for _ in range(repeat):
-        runs.append(run_program(program, make_machine(**machine_args), args))
-        machine = make_machine(**machine_args)
-        base.append(timed(lambda: [durable_copy(os.path.join(machine, f))
-                                   for f in baseline_files for _ in range(n)]))
-    return dict(name=name, run=statistics.median(runs), base=statistics.median(base), rss=peak,
-                saves=saves)
+        ran, rewritten = make("program"), make("baseline")
+        inodes = [os.stat(os.path.join(rewritten, f)).st_ino for f in changed]
+        os.sync()
+        runs.append(timed(*program_command(ran)))
+        os.sync()
+        bases.append(timed(*baseline_command(rewritten)))
+        # The timed work must be the real one, on both sides.
+        if snapshot(ran) != after:
+            fail(f"{name}: a timed run left other bytes than the untimed one")
+        if snapshot(rewritten) != before or any(
+                os.stat(os.path.join(rewritten, f)).st_ino == inode
+                for f, inode in zip(changed, inodes)):
+            fail(f"{name}: the baseline did not rewrite {', '.join(changed)} as they were")
+    return dict(name=name, runs=runs, bases=bases, peak=peak, flushes=flushes, changed=changed)
+
+
+def file_system_of(path):
+    """The type of the file system holding path: the mount with the longest matching point."""
+    path, best = os.path.join(os.path.realpath(path), ""), ("", "unknown")
+    with open("/proc/self/mounts") as mounts:
+        for _, point, kind, *_ in (line.split() for line in mounts):
+            if path.startswith(os.path.join(point, "")) and len(point) >= len(best[0]):
+                best = (point, kind)
+    return f"{best[1]} ({best[0]})"
+
+
+def spread(times):
+    ms = [t * 1e3 for t in times]
+    return f"{statistics.median(ms):.1f} ({min(ms):.1f}-{max(ms):.1f})"
 
 
 def main():
@@ -240,49 +271,70 @@ def main():
     parser.add_argument("--program", help="a reg7140 to time instead of building one")
     parser.add_argument("--build-dir", default=os.path.join(TOP, "build-bench"))
     parser.add_argument("--work-dir", help="where the machines go (its file system counts)")
-    parser.add_argument("--repeat", type=int, default=5)
+    parser.add_argument("--repeat", type=int, default=9, help="pairs of timed runs (default 9)")
     parser.add_argument("--reg-mb", type=float, default=20)
     parser.add_argument("--inf-mb", type=float, default=10)
     opts = parser.parse_args()
+    if opts.repeat < 1:
+        parser.error("--repeat needs at least one pair")
 
-    program = opts.program or build(opts.build_dir)
+    program, baseline = build(opts.build_dir, opts.program)
     work = tempfile.mkdtemp(prefix="reg7140-bench.", dir=opts.work_dir)
+    load_before = os.getloadavg()[0]
     try:
         registry = os.path.join(work, "big.reg")
         big_registry(registry, int(opts.reg_mb * 1e6))
         inf = os.path.join(work, "big.inf")
         big_inf(inf, int(opts.inf_mb * 1e6))
-        machine = os.path.join(work, "machine")
-        reg_size = os.path.getsize(registry)
-        results = [
-            (measure("sample machine, whole run", program, dict(root=machine, program=program), [],
-                     ["WINDOWS/system.reg", "WINDOWS/inf/netzor.inf", "WINDOWS/system/zvnd32.sys"],
-                     opts.repeat), 2.0, None),
-            (measure(f"/inst, {reg_size / 1e6:.1f} MB system.reg", program,
-                     dict(root=machine, program=program, registry=registry), ["/inst"],
-                     ["WINDOWS/system.reg"], opts.repeat, copies=lambda saves: saves + 1),
-             1.5, 3 * reg_size + 8e6),
-            (measure(f"whole run, {os.path.getsize(inf) / 1e6:.1f} MB netzor.inf", program,
-                     dict(root=machine, program=program, inf=inf), [],
-                     ["WINDOWS/inf/netzor.inf"], opts.repeat), 2.0, None),
+        reg_size, inf_size = os.path.getsize(registry), os.path.getsize(inf)
+        targets = [  # name, files put on the machine, switches, time limit, memory limit
+            (f"`/inst`, {reg_size / 1e6:.1f} MB system.reg", dict(registry=registry), ["/inst"],
+             1.5, 1.2 * reg_size + 8e6),
+            ("whole run, sample machine", {}, [], 1.5, None),
+            (f"whole run, {inf_size / 1e6:.1f} MB netzor.inf", dict(inf=inf), [], 1.5, None),
         ]
+        results = []
+        for name, files, args, limit, memory_limit in targets:
+            print(f"measuring {name} ...", file=sys.stderr, flush=True)
+
+            def make(side, files=files):
+                return make_machine(os.path.join(work, side), program, **files)
+
+            results.append((measure(name, make, args, baseline, opts.repeat), limit,
+                            memory_limit))
+        file_system = file_system_of(work)
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
-    print("| target | run (ms) | baseline (ms) | ratio | limit | peak memory |")
-    print("|---|---:|---:|---:|---:|---:|")
-    failed = False
-    for r, limit, rss_limit in results:
-        ratio = r["run"] / r["base"]
-        ok = ratio <= limit and (rss_limit is None or r["rss"] <= rss_limit)
-        failed |= not ok
-        base_note = f" ({r['saves'] + 1} copies)" if rss_limit else ""
-        rss_note = f" (limit {rss_limit / 1e6:.0f} MB)" if rss_limit else ""
-        print(f"| {r['name']} | {r['run'] * 1e3:.1f} | {r['base'] * 1e3:.1f}{base_note} | "
-              f"{ratio:.2f}{'' if ok else ' MISSED'} | {limit} | "
-              f"{r['rss'] / 1e6:.1f} MB{rss_note} |")
-    return 1 if failed else 0
+    counted = all(None not in r["flushes"] for r, _, _ in results)
+    print(f"| target | run ms, median (min-max) | baseline ms, median (min-max) | ratio | limit |"
+          f"{' fsyncs program/baseline |' if counted else ''} peak memory |")
+    print(f"|---|---:|---:|---:|---:|{'---:|' if counted else ''}---:|")
+    missed = False
+    for r, limit, memory_limit in results:
+        ratio = statistics.median(r["runs"]) / statistics.median(r["bases"])
+        memory_ok = memory_limit is None or r["peak"] <= memory_limit
+        missed |= ratio > limit or not memory_ok
+        flushes = f" {r['flushes'][0]}/{r['flushes'][1]} |" if counted else ""
+        memory = f"{r['peak'] / 1e6:.1f} MB"
+        if memory_limit:
+            memory += f" (limit {memory_limit / 1e6:.1f} MB){'' if memory_ok else ' MISSED'}"
+        print(f"| {r['name']} | {spread(r['runs'])} | {spread(r['bases'])} | "
+              f"{ratio:.2f}{' MISSED' if ratio > limit else ''} | {limit} |{flushes} {memory} |")
+    print()
+    for r, _, _ in results:
+        print(f"- {r['name']}: the baseline rewrote {', '.join(r['changed'])}")
+    print(f"\n{opts.repeat} pairs per target; machines on {file_system}; 1-minute load average "
+          f"{load_before:.2f} before, {os.getloadavg()[0]:.2f} after.")
+    if not counted:
+        print("strace is not installed: the fsync counts are left out.")
+    return 1 if missed else 0
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    try:
+        sys.exit(main())
+    except subprocess.CalledProcessError as error:
+        fail(f"{' '.join(map(str, error.cmd))} ended with status {error.returncode}")
+    except OSError as error:
+        fail(str(error))
