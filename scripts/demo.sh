@@ -44,3 +44,21 @@ else
 fi
 rm -rf "$before" "$snapshot"
 echo "== the machine after the run is in $scratch"
+
+# The registry job alone on two other spellings of the same registry: every byte it does not
+# change stays, so the diff shows only the job's changes.
+for variant in "LF line ends" "comments and blank lines"; do
+  copy=$(mktemp -d /tmp/reg7140-variant.XXXXXX)
+  cp -r "$top/sample/." "$copy/"
+  if [ "$variant" = "LF line ends" ]; then
+    sed -i 's/\r$//' "$copy/WINDOWS/system.reg"
+  else
+    sed -i 's/^\(\[.*\]\)\r$/; next key\r\n\r\n\1\r/' "$copy/WINDOWS/system.reg"
+  fi
+  cp "$copy/WINDOWS/system.reg" "$copy/system.reg.before"
+  echo "== registry job (/inst) on the sample registry with $variant"
+  WINDIR="$copy/WINDOWS" "$build/reg7140" /D9 /inst
+  diff -u --label before/system.reg --label after/system.reg "$copy/system.reg.before" \
+    "$copy/WINDOWS/system.reg" | cat -A | sed 's/\^M\$$/  [CR LF]/; s/\$$//' || true
+  rm -rf "$copy"
+done

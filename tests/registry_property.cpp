@@ -228,10 +228,12 @@ class Generator {
       }
     }
     filler();
-    // The last line may lack its line end.
+    // The last line may lack its line end, or keep only the CR of it.
     if (one_in(3)) {
       std::string& last = lines.back().bytes;
+      const bool keep_cr = last.size() >= 2 && last.substr(last.size() - 2) == "\r\n" && one_in(2);
       while (!last.empty() && (last.back() == '\n' || last.back() == '\r')) last.pop_back();
+      if (keep_cr && !last.empty()) last += '\r';
       if (last.empty()) lines.pop_back();
       if (lines.empty()) other("REGEDIT4");
     }

@@ -181,3 +181,89 @@ TEST(RegistryJob, CleanRunMakesEveryChangeAndClosesEveryKey) {
 
 }  // namespace
 }  // namespace reg7140
+
+namespace reg7140 {
+namespace {
+
+std::string replace_all(std::string text, std::string_view old, std::string_view with) {
+  for (std::size_t at = text.find(old); at != std::string::npos;
+       at = text.find(old, at + with.size())) {
+    text.replace(at, old.size(), with);
+  }
+  return text;
+}
+
+std::string replace_once(std::string text, std::string_view old, std::string_view with) {
+  const std::size_t at = text.find(old);
+  EXPECT_NE(at, std::string::npos) << old;
+  if (at != std::string::npos) text.replace(at, old.size(), with);
+  return text;
+}
+
+// The registry job on the sample machine's registry, as shipped, with LF line ends, and with
+// comments and blank lines between its keys: the file afterwards is the file before with exactly
+// the job's changes, each in its place and in the file's line ends.
+TEST(RegistryJob, SampleMachineChangesOnlyWhatTheJobChanges) {
+  const std::string sample = test::read_file(test::data_path("../sample/WINDOWS/system.reg"));
+  for (const char* variant : {"as shipped", "LF line ends", "comments"}) {
+    SCOPED_TRACE(variant);
+    std::string before = sample;
+    std::string eol = "\r\n";
+    if (variant == std::string_view("LF line ends")) {
+      before = replace_all(before, "\r\n", "\n");
+      eol = "\n";
+    } else if (variant == std::string_view("comments")) {
+      before = replace_all(before, "\r\n[", "\r\n; next key\r\n\r\n[");
+    }
+    const auto lines = [&eol](std::initializer_list<std::string_view> text) {
+      std::string out;
+      for (std::string_view line : text) out += std::string(line) + eol;
+      return out;
+    };
+    const std::string log_value =
+        lines({"=hex:00,04,00,00,00,10,00,00,14,00,00,00,04,00,00,00,00,00,00,00,ff,ff,\\",
+               "  00,00,30,00,00,00,00,00,00,00"});
+    std::string expected = replace_once(
+        before,
+        lines({"\"ForcedConfig\"=hex:00,04,00,00,00,20,00,00,24,00,00,00,02,00,00,00,01,00,0c,\\",
+               "  00,00,00,00,00,00,00,00,00,e0,ff,20,00,00,00,ff,ff,00,00,00,00,45,00,00,00,\\",
+               "  14,00,00,00,04,00,00,00,00,00,00,00,ff,ff,00,00,30,00,00,00,19,00,00,00,7c,\\",
+               "  89,00,00,00,00,02,00,32,32,32,02,f0,03,00,00,00,00,00,3f,03,00,00,00,00"}),
+        lines(
+            {"\"ForcedConfig\"=hex:00,04,00,00,00,20,00,00,24,00,00,00,02,00,00,00,01,00,0c,00,\\",
+             "  00,00,00,00,00,00,00,00,e0,ff,20,00,00,00,ff,ff,00,00,00,00,45,00,00,00,14,\\",
+             "  00,00,00,04,00,00,00,00,00,00,00,ff,ff,00,00,30,00,00,00,34,00,00,00,01,00,\\",
+             "  00,00,01,00,14,00,00,00,0c,00,ff,0f,0c,00,00,00,00,00,00,f0,ff,ff,00,10,00,\\",
+             "  00,00,00,00,00,ff,ff,ff,ff,00,00,00,00,02,00,00,00,00,00,00,00,19,00,00,00,\\",
+             "  7c,89,00,00,00,00,02,00,32,32,32,02,f0,03,00,00,00,00,00,3f,03,00,00,00,00"}));
+    for (const char* name : {"\"0000\"", "\"0001\"", "\"0004\""}) {
+      expected = replace_once(expected, name + log_value, "");
+    }
+    expected =
+        replace_once(expected, lines({"\"DevLoader\"=\"*ndis\""}),
+                     lines({"\"DevLoader\"=\"*ndis\"", "\"MemoryBaseAddress\"=hex:01,00,00,00"}));
+    expected = replace_once(
+        expected, lines({"\"DeviceID\"=\"PCMCIA\\\\ZORVAN-NR_32/8_KV-61C7\""}),
+        lines({"\"DeviceID\"=\"PCMCIA\\\\ZORVAN-NR_32/8_KV-61C7\"", "",
+               "[HKEY_LOCAL_"
+               "MACHINE\\System\\CurrentControlSet\\Services\\Class\\Net\\0000\\Override]",
+               ";class=\"MyClass\"",
+               "\"0000\"=hex:00,04,00,00,00,20,00,00,24,00,00,00,02,00,00,00,01,00,0c,00,00,00,\\",
+               "  00,00,00,00,00,00,e0,ff,20,00,00,00,ff,ff,00,00,00,00,45,00,00,00,14,00,00,\\",
+               "  00,04,00,00,00,00,00,00,00,ff,ff,00,00,30,00,00,00,34,00,00,00,01,00,00,00,\\",
+               "  01,00,14,00,00,00,00,00,00,00,00,00,00,00,00,00,00,f0,ff,ff,00,10,00,00,00,\\",
+               "  00,00,00,ff,ff,ff,ff,00,00,00,00,02,00,00,00,00,00,00,00,19,00,00,00,7c,89,\\",
+               "  00,00,00,00,02,00,32,32,32,02,f0,03,00,00,00,00,00,3f,03,00,00,00,00"}));
+
+    test::TempDir dir;
+    test::write_file(dir / "system.reg", before);
+    FileRegistry store((dir / "system.reg").string());
+    test::CaptureConsole console;
+    update_registry(store, Reporter{console, 9});
+    EXPECT_EQ(console.text, "");
+    EXPECT_EQ(test::read_file(dir / "system.reg"), expected);
+  }
+}
+
+}  // namespace
+}  // namespace reg7140

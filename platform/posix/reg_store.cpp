@@ -381,9 +381,10 @@ RegistryStore::Text RegistryStore::render() const {
     if (edit.offset > pos) emit(text.substr(pos, edit.offset - pos));
     pos = std::max(pos, edit.offset);
     if (!edit.text.empty()) {
-      // A last line without a line end gets one before anything follows it.
+      // A last line without a line end gets one before anything follows it; a CR left of a
+      // line end cut short gets its LF.
       if (last != '\n') {
-        out.lines.push_back(std::string(eol_before(pos)));
+        out.lines.push_back(last == '\r' ? std::string("\n") : std::string(eol_before(pos)));
         emit(out.lines.back());
       }
       out.lines.push_back(std::move(edit.text));

@@ -57,24 +57,20 @@ void append_hex_list(std::string* out, std::size_t column, std::span<const std::
 }  // namespace
 
 bool plain_text(std::string_view text) {
-  // No early exit: one pass the compiler can vectorise, as a large file is mostly this loop.
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+  // One pass over bytes without an early exit, which the compiler turns into vector code: a large
+  // file is mostly this loop.
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
-  unsigned bad = 0;
+  const auto control = [](unsigned char c) {
+    return static_cast<unsigned char>((c < 0x20) & (c != '\t') & (c != '\n') & (c != '\r'));
+  };
+  unsigned char bad = 0;
   for (std::size_t i = 0; i + 1 < n; ++i) {
-    const unsigned c = bytes[i];
-    const unsigned next = bytes[i + 1];
-    const unsigned control = static_cast<unsigned>(c < 0x20) & static_cast<unsigned>(c != '\t') &
-                             static_cast<unsigned>(c != '\n') & static_cast<unsigned>(c != '\r');
-    const unsigned lone_cr = static_cast<unsigned>(c == '\r') & static_cast<unsigned>(next != '\n');
-    bad |= control | lone_cr;
+    const unsigned char c = bytes[i];
+    bad |= control(c) | static_cast<unsigned char>((c == '\r') & (bytes[i + 1] != '\n'));
   }
-  if (n > 0) {
-    // A CR may end the last line as the remains of a line end cut short.
-    const unsigned c = bytes[n - 1];
-    bad |= static_cast<unsigned>(c < 0x20) & static_cast<unsigned>(c != '\t') &
-           static_cast<unsigned>(c != '\n') & static_cast<unsigned>(c != '\r');
-  }
+  // A CR may end the last line as the remains of a line end cut short.
+  if (n > 0) bad |= control(bytes[n - 1]);
   return bad == 0;
 }
 
@@ -84,19 +80,27 @@ bool is_text_line(std::string_view line) {
 }
 
 bool parse_key_line(std::string_view l, KeyLine* key) {
-  const std::size_t close = l.rfind(']');
-  if (close == std::string_view::npos || !trim_leading(l.substr(close + 1)).empty()) return false;
-  const std::string_view path = l.substr(1, close - 1);
-  const std::size_t sep = path.find('\\');
+  // The path ends at the last ']', after which only blanks may follow.
+  const std::string_view line = trim_trailing(l);
+  if (line.size() < 2 || line.back() != ']') return false;
+  const std::string_view path = line.substr(1, line.size() - 2);
+  const void* found = std::memchr(path.data(), '\\', path.size());
+  const std::size_t sep =
+      found == nullptr ? path.size()
+                       : static_cast<std::size_t>(static_cast<const char*>(found) - path.data());
   const std::string_view root_name = path.substr(0, sep);
   const auto* root = std::find_if(kRootNames.begin(), kRootNames.end(),
                                   [&](std::string_view r) { return equals_folded(root_name, r); });
   if (root == kRootNames.end()) return false;
-  const std::string_view rest =
-      sep == std::string_view::npos ? std::string_view() : path.substr(sep);
-  // Every name after the root is non-empty: no "\\" and no backslash at the end.
-  if (!rest.empty() && (rest.back() == '\\' || rest.find("\\\\") != std::string_view::npos)) {
-    return false;
+  const std::string_view rest = path.substr(sep);
+  // Every name after the root is non-empty: no backslash right after another or at the end.
+  for (std::size_t at = 0; at < rest.size();) {
+    const void* next = std::memchr(rest.data() + at + 1, '\\', rest.size() - at - 1);
+    const std::size_t stop =
+        next == nullptr ? rest.size()
+                        : static_cast<std::size_t>(static_cast<const char*>(next) - rest.data());
+    if (stop == at + 1) return false;
+    at = stop;
   }
   key->root = static_cast<unsigned>(root - kRootNames.begin());
   key->rest = rest;

@@ -89,21 +89,26 @@ bool parse_quoted(std::string_view s, std::size_t* pos, Out&& out) {
   std::size_t i = *pos;
   if (i >= s.size() || s[i] != '"') return false;
   ++i;
+  const char* const base = s.data();
   for (;;) {
-    std::size_t stop = i;
-    while (stop < s.size() && s[stop] != '"' && s[stop] != '\\') ++stop;
-    if (stop == s.size()) return false;
-    out(s.substr(i, stop - i));
-    i = stop;
-    if (s[i] == '"') {
-      *pos = i + 1;
+    // Quoted text mostly has no escape: the closing quote is found first, then whether a
+    // backslash comes before it.
+    const auto* quote = static_cast<const char*>(std::memchr(base + i, '"', s.size() - i));
+    if (quote == nullptr) return false;
+    const std::size_t stop = static_cast<std::size_t>(quote - base);
+    const auto* escape = static_cast<const char*>(std::memchr(base + i, '\\', stop - i));
+    if (escape == nullptr) {
+      out(s.substr(i, stop - i));
+      *pos = stop + 1;
       return true;
     }
-    if (i + 1 >= s.size()) return false;
-    const char next = s[i + 1];
+    const std::size_t at = static_cast<std::size_t>(escape - base);
+    out(s.substr(i, at - i));
+    if (at + 1 >= s.size()) return false;
+    const char next = s[at + 1];
     if (next != '\\' && next != '"') return false;
-    out(s.substr(i + 1, 1));
-    i += 2;
+    out(s.substr(at + 1, 1));
+    i = at + 2;
   }
 }
 
@@ -167,36 +172,49 @@ bool parse_hex_number(std::string_view s, std::uint32_t* out);
 
 // One line's part of a hex list; each byte goes to `out`.
 template <class Out>
-bool parse_hex_segment(std::string_view s, HexState* state, Out&& out) {
+bool parse_hex_segment(std::string_view s, HexState* io_state, Out&& out) {
+  HexState state = *io_state;
+  const std::size_t n = s.size();
   std::size_t i = 0;
+  bool ok = true;
   for (;;) {
     // Most items are two digits and a comma, as regedit writes them.
-    while (*state != HexState::kAfterItem && i + 2 < s.size() && s[i + 2] == ',') {
-      const int high = hex_digit(s[i]);
-      const int low = hex_digit(s[i + 1]);
-      if ((high | low) < 0) break;
-      out(static_cast<std::uint8_t>(high * 16 + low));
-      i += 3;
-      *state = HexState::kAfterComma;
+    if (state != HexState::kAfterItem) {
+      while (i + 2 < n && s[i + 2] == ',') {
+        const int high = hex_digit(s[i]);
+        const int low = hex_digit(s[i + 1]);
+        if ((high | low) < 0) break;
+        out(static_cast<std::uint8_t>(high * 16 + low));
+        i += 3;
+        state = HexState::kAfterComma;
+      }
     }
-    while (i < s.size() && is_blank(s[i])) ++i;
-    if (i == s.size()) return true;
-    if (*state == HexState::kAfterItem) {
-      if (s[i] != ',') return false;
+    while (i < n && is_blank(s[i])) ++i;
+    if (i == n) break;
+    if (state == HexState::kAfterItem) {
+      if (s[i] != ',') {
+        ok = false;
+        break;
+      }
       ++i;
-      *state = HexState::kAfterComma;
+      state = HexState::kAfterComma;
       continue;
     }
     int value = hex_digit(s[i]);
-    if (value < 0) return false;
+    if (value < 0) {
+      ok = false;
+      break;
+    }
     ++i;
-    if (i < s.size() && hex_digit(s[i]) >= 0) {
+    if (i < n && hex_digit(s[i]) >= 0) {
       value = value * 16 + hex_digit(s[i]);
       ++i;
     }
     out(static_cast<std::uint8_t>(value));
-    *state = HexState::kAfterItem;
+    state = HexState::kAfterItem;
   }
+  *io_state = state;
+  return ok;
 }
 
 // A value line, `l` without its leading blanks, starting with '"' or '@'. The name goes to

@@ -8,8 +8,8 @@ file-system call, a run killed part way, runs at the same time, damaged input.
   reliability.py --program P malformed       damaged registry and INF files, odd environment
   reliability.py --program P count           how often the program makes each kind of call
 
-After a failed or killed run the registry parses and each value is the one from before the run or
-the one a clean run leaves; the INF file and the driver are the old or the new bytes; no new file
+After a failed or killed run the registry file holds its bytes from before the run or the bytes a
+clean run leaves (it is saved once, whole); the INF file and the driver are the old or the new bytes; no new file
 but the INF job's scratch file; and a clean run then ends exactly as a clean run from the start.
 The sweeps exit with 77 (skipped) when strace is missing or may not trace.
 """
@@ -157,6 +157,7 @@ def files(root):
 class State:
     def __init__(self, root):
         self.registry = registry(root)
+        self.registry_bytes = read(os.path.join(root, REG))
         self.files = files(root)
 
 
@@ -177,10 +178,8 @@ def compare_to(root, allowed, problems, what, killed=False):
     except ValueError as error:
         problems.append(f"{what}: system.reg does not parse: {error}")
         reg = None
-    if reg is not None:
-        for item in set(reg).union(*(s.registry for s in allowed)):
-            if reg.get(item) not in [s.registry.get(item) for s in allowed]:
-                problems.append(f"{what}: registry {item}: {reg.get(item)!r}")
+    if reg is not None and read(os.path.join(root, REG)) not in [s.registry_bytes for s in allowed]:
+        problems.append(f"{what}: system.reg is neither the old file nor a finished job's")
     now = files(root)
     for rel in set(now).union(*(s.files for s in allowed)):
         if rel.lower() == SCRATCH.lower() or (killed and KILL_LEFTOVER.match(rel)):
