@@ -11,16 +11,7 @@ constexpr std::string_view kSourceName = "reg7140";
 constexpr std::string_view kProgramName = "Reg7140";
 
 long code_of(const ReportSite& site, long code) {
-  switch (site.source) {
-    case CodeSource::kZero:
-      return 0;
-    case CodeSource::kFixed:
-      return site.fixed_code;
-    case CodeSource::kCallResult:
-    case CodeSource::kErrno:
-      break;
-  }
-  return code;
+  return site.source == CodeSource::kZero ? 0 : code;
 }
 
 // One report's text, built in place: the C run-time's formatted output would tie the Windows

@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <cstring>
 
+#include "driver/driver_sites.h"
+#include "platform/registry.h"
+
 namespace reg7140 {
 
 namespace {
@@ -51,12 +54,12 @@ void update_driver_file(Files& files, Environment& environment, const Reporter& 
   PathBuffer source_buffer{};
   std::string_view source;
   if (!join(source_buffer, directory, kSourceName, &source)) {
-    report_error(reporter, site::kDriverPathTooLong);
+    report_error(reporter, site::kDriverPathTooLong, kErrorFilenameExcedRange);
     return;
   }
   std::int64_t source_time = 0;
   if (!files.file_time(source, &source_time)) {
-    report_error(reporter, site::kNoSourceDriver);
+    report_error(reporter, site::kNoSourceDriver, kErrorFileNotFound);
     return;
   }
 
@@ -68,7 +71,7 @@ void update_driver_file(Files& files, Environment& environment, const Reporter& 
   PathBuffer destination_buffer{};
   std::string_view destination;
   if (!join(destination_buffer, windir, kDestinationName, &destination)) {
-    report_error(reporter, site::kDriverPathTooLong);
+    report_error(reporter, site::kDriverPathTooLong, kErrorFilenameExcedRange);
     return;
   }
 

@@ -7,6 +7,8 @@
 #include <span>
 #include <string_view>
 
+#include "inf/inf_sites.h"
+#include "platform/registry.h"
 #include "inf/inserted_text.h"
 #include "platform/ascii.h"
 
@@ -339,7 +341,7 @@ void patch_inf_file(Files& files, Environment& environment, const Reporter& repo
   Path new_path;
 
   if (const ReportSite* failure = build_path(environment, kInfName, inf_path)) {
-    report_error(reporter, *failure, 0);
+    report_error(reporter, *failure, failure == &site::kInfPathTooLong ? kErrorFilenameExcedRange : 0);
     return;
   }
   // A read-only INF file could not be replaced by the patched copy.
@@ -351,7 +353,7 @@ void patch_inf_file(Files& files, Environment& environment, const Reporter& repo
     return;
   }
   if (const ReportSite* failure = build_path(environment, kNewName, new_path)) {
-    fail(job, *failure, 0);
+    fail(job, *failure, failure == &site::kInfPathTooLong ? kErrorFilenameExcedRange : 0);
     return;
   }
   error = files.open_text(new_path.view(), OpenMode::kWriteText, &job.out);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "registry/override_image.h"
+#include "registry/registry_sites.h"
 
 namespace reg7140 {
 
@@ -36,10 +37,6 @@ ForcedConfigWalk walk_forced_config(std::span<const std::uint8_t> value) {
   return walk;
 }
 
-bool has_room_for_window(const ForcedConfigWalk& walk) {
-  return walk.walk_end + kMemoryWindowSize <= kForcedConfigReadSize;
-}
-
 std::size_t insert_memory_window(std::array<std::uint8_t, kForcedConfigAreaSize>& area,
                                  std::size_t length, const ForcedConfigWalk& walk) {
   std::size_t at = length;
@@ -57,30 +54,23 @@ std::size_t insert_memory_window(std::array<std::uint8_t, kForcedConfigAreaSize>
   return length + kMemoryWindowSize;
 }
 
-bool add_memory_window(Registry& registry, KeyHandle instance_key, const Reporter& reporter) {
+Failure add_memory_window(Registry& registry, KeyHandle instance_key) {
   std::array<std::uint8_t, kForcedConfigAreaSize> area{};
   std::uint32_t type = 0;
   std::uint32_t size = kForcedConfigReadSize;
   const RegStatus read = registry.query_value(instance_key, kForcedConfig, &type,
                                               std::span(area.data(), kForcedConfigReadSize), &size);
-  if (read != kErrorSuccess || size > kForcedConfigReadSize) return true;
+  // A missing or unreadable value is left alone.
+  if (read != kErrorSuccess || size > kForcedConfigReadSize) return {};
 
   const ForcedConfigWalk walk = walk_forced_config(std::span(area.data(), size));
-  if (walk.memory_present) return true;
-  if (!has_room_for_window(walk)) {
-    registry.close_key(instance_key);
-    report_error(reporter, site::kNoRoom, read);
-    return false;
-  }
+  if (walk.memory_present) return {};
+  if (walk.walk_end + kMemoryWindowSize > kForcedConfigReadSize) return {&site::kNoRoom, read};
   const std::size_t grown = insert_memory_window(area, size, walk);
   const RegStatus written =
       registry.set_value(instance_key, kForcedConfig, kRegBinary, std::span(area.data(), grown));
-  if (written != kErrorSuccess) {
-    registry.close_key(instance_key);
-    report_error(reporter, site::kSetForcedConfig, written);
-    return false;
-  }
-  return true;
+  if (written != kErrorSuccess) return {&site::kSetForcedConfig, written};
+  return {};
 }
 
 }  // namespace reg7140

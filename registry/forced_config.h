@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <span>
 
-#include "app/report.h"
 #include "platform/registry.h"
+#include "registry/scoped_key.h"
 
 namespace reg7140 {
 
@@ -26,9 +26,6 @@ struct ForcedConfigWalk {
 // Walks the records from offset 8, reading only the low bytes of each length and type.
 ForcedConfigWalk walk_forced_config(std::span<const std::uint8_t> value);
 
-// False when the window record does not fit (walk end + 52 beyond the 256-byte read).
-bool has_room_for_window(const ForcedConfigWalk& walk);
-
 // Inserts the window record into the first `length` bytes of `area` and returns the new length.
 // It goes in front of the anchor record; without one, in front of the end mark the walk stopped
 // on, so that the next walk finds it; failing both, at the end.
@@ -36,8 +33,7 @@ std::size_t insert_memory_window(std::array<std::uint8_t, kForcedConfigAreaSize>
                                  std::size_t length, const ForcedConfigWalk& walk);
 
 // Reads ForcedConfig of the open instance key and gives it the memory window when it has no
-// memory record. False when the registry job must end: the key is then closed and the failure
-// reported.
-bool add_memory_window(Registry& registry, KeyHandle instance_key, const Reporter& reporter);
+// memory record. A failure ends the registry job.
+Failure add_memory_window(Registry& registry, KeyHandle instance_key);
 
 }  // namespace reg7140

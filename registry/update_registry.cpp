@@ -1,12 +1,14 @@
 #include "registry/update_registry.h"
 
-#include <algorithm>
 #include <array>
 #include <cstring>
 #include <string_view>
 
+#include "platform/fixed_text.h"
 #include "registry/forced_config.h"
 #include "registry/override_image.h"
+#include "registry/registry_sites.h"
+#include "registry/scoped_key.h"
 
 namespace reg7140 {
 
@@ -25,116 +27,87 @@ constexpr std::string_view kOverrideKey = "Override";
 constexpr std::string_view kOverrideClass = "MyClass";
 constexpr std::string_view kOverrideValue = "0000";
 
+// Registry data and the class key path are read and built in 256 bytes.
 constexpr std::size_t kDataSize = 256;
-constexpr std::size_t kPathSize = 256;
+using ClassPath = FixedText<256>;
 static_assert(kClassPrefix.size() == 40);
 
 // Opens a key only to learn that it is there.
-bool key_exists(Registry& registry, std::string_view path, const ReportSite& site,
-                const Reporter& reporter) {
-  KeyHandle key = kNoKey;
-  const RegStatus status = registry.open_key(path, KeyAccess::kRead, &key);
-  if (status != kErrorSuccess) {
-    report_error(reporter, site, status);
-    return false;
-  }
-  registry.close_key(key);
-  return true;
+Failure key_exists(Registry& registry, std::string_view path, const ReportSite& site) {
+  ScopedKey key(registry);
+  const RegStatus status = registry.open_key(path, KeyAccess::kRead, key.receive());
+  if (status != kErrorSuccess) return {&site, status};
+  return {};
 }
 
-// The class key path: the prefix and the DRIVER text, which must end within the bytes read, be
-// non-empty (an empty text would name the class root itself) and fit the path buffer.
-RegStatus build_class_path(std::span<const std::uint8_t> driver, std::array<char, kPathSize>& path,
-                           std::string_view* out) {
-  const void* end = std::memchr(driver.data(), 0, driver.size());
-  if (end == nullptr) return kErrorFilenameExcedRange;
-  const std::size_t text_length =
-      static_cast<std::size_t>(static_cast<const std::uint8_t*>(end) - driver.data());
-  if (text_length == 0) return kErrorFileNotFound;
-  if (kClassPrefix.size() + text_length + 1 > path.size()) return kErrorFilenameExcedRange;
-  std::memcpy(path.data(), kClassPrefix.data(), kClassPrefix.size());
-  std::memcpy(path.data() + kClassPrefix.size(), driver.data(), text_length);
-  path[kClassPrefix.size() + text_length] = '\0';
-  *out = std::string_view(path.data(), kClassPrefix.size() + text_length);
-  return kErrorSuccess;
+Failure drop_logical_configurations(Registry& registry) {
+  ScopedKey key(registry);
+  const RegStatus status = registry.open_key(kLogConfigKey, KeyAccess::kAllAccess, key.receive());
+  if (status != kErrorSuccess) return {&site::kOpenLogConfig, status};
+  // A value that is not there is no failure.
+  for (std::string_view name : kLogConfigValues) registry.delete_value(key.get(), name);
+  return {};
 }
 
-void update_class_key(Registry& registry, std::string_view class_path, const Reporter& reporter) {
-  KeyHandle class_key = kNoKey;
-  RegStatus status = registry.open_key(class_path, KeyAccess::kAllAccess, &class_key);
-  if (status != kErrorSuccess) {
-    report_error(reporter, site::kOpenClassKey, status);
-    return;
-  }
-  status = registry.set_value(class_key, kMemoryBaseValue, kRegBinary, kMemoryBaseAddress);
-  if (status != kErrorSuccess) {
-    registry.close_key(class_key);
-    report_error(reporter, site::kSetMemoryBase, status);
-    return;
-  }
-  KeyHandle override_key = kNoKey;
-  std::uint32_t disposition = 0;
-  status =
-      registry.create_key(class_key, kOverrideKey, kOverrideClass, &override_key, &disposition);
-  if (status != kErrorSuccess) {
-    registry.close_key(class_key);
-    report_error(reporter, site::kCreateOverride, status);
-    return;
-  }
-  // An existing value is replaced by the write itself: deleting it first would lose it if the
-  // write then failed.
-  status = registry.set_value(override_key, kOverrideValue, kRegBinary, kOverrideImage);
-  registry.close_key(override_key);
-  registry.close_key(class_key);
-  if (status != kErrorSuccess) report_error(reporter, site::kSetOverride, status);
-}
-
-// The job's steps, up to its first failure.
-void change_registry(Registry& registry, const Reporter& reporter) {
-  if (!key_exists(registry, kPcmciaKey, site::kOpenPcmcia, reporter)) return;
-  if (!key_exists(registry, kDeviceKey, site::kOpenDevice, reporter)) return;
-
-  KeyHandle key = kNoKey;
-  RegStatus status = registry.open_key(kLogConfigKey, KeyAccess::kAllAccess, &key);
-  if (status != kErrorSuccess) {
-    report_error(reporter, site::kOpenLogConfig, status);
-    return;
-  }
-  for (std::string_view name : kLogConfigValues) registry.delete_value(key, name);
-  registry.close_key(key);
-
-  status = registry.open_key(kInstanceKey, KeyAccess::kAllAccess, &key);
-  if (status != kErrorSuccess) {
-    report_error(reporter, site::kOpenInstance, status);
-    return;
-  }
-  if (!add_memory_window(registry, key, reporter)) return;
+// The instance key's ForcedConfig gets its memory window, and DRIVER names the class key: the
+// prefix and the DRIVER text, which must end within the bytes read, be non-empty (an empty text
+// would name the class root itself) and fit the path buffer.
+Failure update_instance(Registry& registry, ClassPath* class_path) {
+  ScopedKey key(registry);
+  RegStatus status = registry.open_key(kInstanceKey, KeyAccess::kAllAccess, key.receive());
+  if (status != kErrorSuccess) return {&site::kOpenInstance, status};
+  if (const Failure failure = add_memory_window(registry, key.get())) return failure;
 
   std::array<std::uint8_t, kDataSize> data{};
   std::uint32_t type = 0;
   std::uint32_t size = kDataSize;
-  status = registry.query_value(key, kDriverValue, &type, data, &size);
-  registry.close_key(key);
-  if (status != kErrorSuccess) {
-    report_error(reporter, site::kQueryDriver, status);
-    return;
+  status = registry.query_value(key.get(), kDriverValue, &type, data, &size);
+  if (status != kErrorSuccess) return {&site::kQueryDriver, status};
+  const auto* end = static_cast<const std::uint8_t*>(std::memchr(data.data(), 0, size));
+  if (end == nullptr) return {&site::kOpenClassKey, kErrorFilenameExcedRange};
+  const std::string_view driver(reinterpret_cast<const char*>(data.data()),
+                                static_cast<std::size_t>(end - data.data()));
+  if (driver.empty()) return {&site::kOpenClassKey, kErrorFileNotFound};
+  if (!class_path->assign(kClassPrefix) || !class_path->append(driver)) {
+    return {&site::kOpenClassKey, kErrorFilenameExcedRange};
   }
+  return {};
+}
 
-  std::array<char, kPathSize> path_buffer{};
-  std::string_view class_path;
-  status = build_class_path(std::span(data.data(), std::min<std::size_t>(size, kDataSize)),
-                            path_buffer, &class_path);
-  if (status != kErrorSuccess) {
-    report_error(reporter, site::kOpenClassKey, status);
-    return;
-  }
-  update_class_key(registry, class_path, reporter);
+Failure update_class_key(Registry& registry, std::string_view class_path) {
+  ScopedKey class_key(registry);
+  RegStatus status = registry.open_key(class_path, KeyAccess::kAllAccess, class_key.receive());
+  if (status != kErrorSuccess) return {&site::kOpenClassKey, status};
+  status = registry.set_value(class_key.get(), kMemoryBaseValue, kRegBinary, kMemoryBaseAddress);
+  if (status != kErrorSuccess) return {&site::kSetMemoryBase, status};
+  ScopedKey override_key(registry);
+  std::uint32_t disposition = 0;
+  status = registry.create_key(class_key.get(), kOverrideKey, kOverrideClass,
+                               override_key.receive(), &disposition);
+  if (status != kErrorSuccess) return {&site::kCreateOverride, status};
+  // An existing value is replaced by the write itself: deleting it first would lose it if the
+  // write then failed.
+  status = registry.set_value(override_key.get(), kOverrideValue, kRegBinary, kOverrideImage);
+  if (status != kErrorSuccess) return {&site::kSetOverride, status};
+  return {};
+}
+
+// The job's steps, up to the first failure; every key is closed when it returns.
+Failure change_registry(Registry& registry) {
+  if (const Failure failure = key_exists(registry, kPcmciaKey, site::kOpenPcmcia)) return failure;
+  if (const Failure failure = key_exists(registry, kDeviceKey, site::kOpenDevice)) return failure;
+  if (const Failure failure = drop_logical_configurations(registry)) return failure;
+  ClassPath class_path;
+  if (const Failure failure = update_instance(registry, &class_path)) return failure;
+  return update_class_key(registry, class_path.view());
 }
 
 }  // namespace
 
 void update_registry(Registry& registry, const Reporter& reporter) {
-  change_registry(registry, reporter);
+  if (const Failure failure = change_registry(registry)) {
+    report_error(reporter, *failure.site, failure.code);
+  }
   const RegStatus status = registry.flush();
   if (status != kErrorSuccess) report_error(reporter, site::kFlushRegistry, status);
 }

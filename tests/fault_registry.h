@@ -1,6 +1,8 @@
-// A registry stand-in that passes calls on to a real one and fails the Nth of them.
+// A registry stand-in that passes calls on to a real one, fails the Nth of them (and the flush,
+// when asked), and keeps count of the keys left open.
 #pragma once
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -16,12 +18,12 @@ class FaultRegistry : public Registry {
 
   RegStatus open_key(std::string_view path, KeyAccess access, KeyHandle* key) override {
     if (fails("open " + std::string(path))) return error_;
-    return inner_.open_key(path, access, key);
+    return opened(inner_.open_key(path, access, key), key);
   }
   RegStatus create_key(KeyHandle parent, std::string_view subkey, std::string_view class_name,
                        KeyHandle* key, std::uint32_t* disposition) override {
     if (fails("create " + std::string(subkey))) return error_;
-    return inner_.create_key(parent, subkey, class_name, key, disposition);
+    return opened(inner_.create_key(parent, subkey, class_name, key, disposition), key);
   }
   RegStatus query_value(KeyHandle key, std::string_view name, std::uint32_t* type,
                         std::span<std::uint8_t> buffer, std::uint32_t* size) override {
@@ -38,24 +40,26 @@ class FaultRegistry : public Registry {
     return inner_.delete_value(key, name);
   }
   void close_key(KeyHandle key) override {
-    closes.push_back(key);
+    open.erase(key);
     inner_.close_key(key);
   }
-  // The flush fails when it is the Nth call, or always with `fail_flush`.
   RegStatus flush() override {
     if (fails("flush") || fail_flush) return error_;
     return inner_.flush();
   }
 
   bool fail_flush = false;
-
   std::vector<std::string> calls;  // every counted call, in order
-  std::vector<KeyHandle> closes;
+  std::set<KeyHandle> open;
 
  private:
   bool fails(std::string call) {
     calls.push_back(std::move(call));
     return static_cast<int>(calls.size()) == fail_at_;
+  }
+  RegStatus opened(RegStatus status, const KeyHandle* key) {
+    if (status == kErrorSuccess) open.insert(*key);
+    return status;
   }
 
   Registry& inner_;

@@ -50,7 +50,7 @@ Bytes inserted_window() {
 std::optional<Bytes> grow(const Bytes& value) {
   const ForcedConfigWalk walk = walk_forced_config(value);
   if (walk.memory_present) return value;
-  if (!has_room_for_window(walk)) return std::nullopt;
+  if (walk.walk_end + 52 > 256) return std::nullopt;
   std::array<std::uint8_t, kForcedConfigAreaSize> area{};
   std::copy(value.begin(), value.end(), area.begin());
   const std::size_t length = insert_memory_window(area, value.size(), walk);
