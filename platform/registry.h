@@ -7,22 +7,11 @@
 #include <span>
 #include <string_view>
 
+#include "platform/windows_errors.h"
+
 namespace reg7140 {
 
-using RegStatus = long;
-
-inline constexpr RegStatus kErrorSuccess = 0;
-inline constexpr RegStatus kErrorFileNotFound = 2;
-inline constexpr RegStatus kErrorAccessDenied = 5;
-inline constexpr RegStatus kErrorInvalidHandle = 6;
-inline constexpr RegStatus kErrorWriteProtect = 19;
-inline constexpr RegStatus kErrorWriteFault = 29;
-inline constexpr RegStatus kErrorInvalidParameter = 87;
-inline constexpr RegStatus kErrorDiskFull = 112;
-inline constexpr RegStatus kErrorCallNotImplemented = 120;
-inline constexpr RegStatus kErrorFilenameExcedRange = 206;
-inline constexpr RegStatus kErrorMoreData = 234;
-inline constexpr RegStatus kErrorBadDb = 1009;
+using RegStatus = WinError;
 
 inline constexpr std::uint32_t kRegNone = 0;
 inline constexpr std::uint32_t kRegSz = 1;

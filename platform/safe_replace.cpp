@@ -38,18 +38,18 @@ bool fits_in_quotes(std::string_view path) {
 
 }  // namespace
 
-int errno_from_windows_error(unsigned long error) {
+int errno_from_windows_error(WinError error) {
   switch (error) {
     case 0:
       return 0;
-    case kWinErrorFileNotFound:
-    case kWinErrorPathNotFound:
+    case kErrorFileNotFound:
+    case kErrorPathNotFound:
       return ENOENT;
-    case kWinErrorAccessDenied:
-    case kWinErrorSharingViolation:
+    case kErrorAccessDenied:
+    case kErrorSharingViolation:
       return EACCES;
-    case kWinErrorFileExists:
-    case kWinErrorAlreadyExists:
+    case kErrorFileExists:
+    case kErrorAlreadyExists:
       return EEXIST;
     default:
       return EIO;
@@ -83,8 +83,8 @@ int replace_file_via(FileSystemOps& ops, std::string_view from_path, std::string
   if (!exists(ops, from.c_str())) return ENOENT;
 
   ops.flush(from.c_str());
-  const unsigned long move_error = ops.move_replacing(from.c_str(), to.c_str());
-  if (move_error != kWinErrorCallNotImplemented) return errno_from_windows_error(move_error);
+  const WinError move_error = ops.move_replacing(from.c_str(), to.c_str());
+  if (move_error != kErrorCallNotImplemented) return errno_from_windows_error(move_error);
 
   // Windows 95 has no replacing move, and its rename refuses a target that exists. The old file
   // steps aside under a backup name until the new one is in place, so that a failure part way

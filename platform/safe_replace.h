@@ -7,17 +7,9 @@
 #include <string_view>
 
 #include "platform/fixed_text.h"
+#include "platform/windows_errors.h"
 
 namespace reg7140 {
-
-// Windows error codes that the steps look at.
-inline constexpr unsigned long kWinErrorFileNotFound = 2;
-inline constexpr unsigned long kWinErrorPathNotFound = 3;
-inline constexpr unsigned long kWinErrorAccessDenied = 5;
-inline constexpr unsigned long kWinErrorSharingViolation = 32;
-inline constexpr unsigned long kWinErrorFileExists = 80;
-inline constexpr unsigned long kWinErrorCallNotImplemented = 120;
-inline constexpr unsigned long kWinErrorAlreadyExists = 183;
 
 // The command interpreter of Windows 95 takes at most 126 characters after its own name; the
 // command goes after " /c ". A longer line would be cut short and could name another file.
@@ -28,7 +20,7 @@ class FileSystemOps {
   virtual ~FileSystemOps() = default;
 
   // MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING): 0, or the Windows error code.
-  virtual unsigned long move_replacing(const char* from, const char* to) = 0;
+  virtual WinError move_replacing(const char* from, const char* to) = 0;
   // rename() of the C run-time: 0 or errno; fails when `to` exists.
   virtual int rename(const char* from, const char* to) = 0;
   // remove() of the C run-time: 0 or errno.
@@ -43,7 +35,7 @@ class FileSystemOps {
 };
 
 // errno for a Windows error code.
-int errno_from_windows_error(unsigned long error);
+int errno_from_windows_error(WinError error);
 
 // A name beside `path` in the same directory: its base name cut to 8 characters, with any dot
 // in it made an underscore, then '.', `tag` and `number` as two digits

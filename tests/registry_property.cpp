@@ -4,13 +4,16 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <vector>
 
+#include "platform/ascii.h"
 #include "platform/posix/file_registry.h"
 
 namespace reg7140::test {
@@ -21,27 +24,25 @@ using Bytes = std::vector<std::uint8_t>;
 
 // The names keys and values are drawn from: few, so that calls meet what the file holds.
 constexpr std::array<std::string_view, 4> kKeyNames = {"a", "Bb", "n/1", "0000"};
-constexpr std::array<std::string_view, 6> kValueNames = {"",        "v",           "Value2",
-                                                         "q\"uote", "back\\slash", "ForcedConfig"};
+constexpr std::array<std::string_view, 8> kValueNames = {
+    "", "v", "Value2", "q\"uote", "back\\slash", "ForcedConfig", "New0", "New1"};
 
 std::string fold(std::string_view s) {
   std::string out(s);
-  for (char& c : out) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  for (char& c : out) c = fold_ascii(c);
   return out;
 }
 
-struct ModelValue {
+struct Value {
   std::uint32_t type = 0;
   Bytes data;
-  bool operator==(const ModelValue&) const = default;
+  bool operator==(const Value&) const = default;
 };
 
-// The registry below HKEY_LOCAL_MACHINE as the calls leave it: every key by its folded path, with
-// its values by folded name; class strings of the keys the calls created.
+// The registry below HKEY_LOCAL_MACHINE as the calls leave it: every key by its folded path with
+// its values by folded name.
 struct Model {
-  std::map<std::string, std::map<std::string, ModelValue>> keys;
-  std::map<std::string, std::string> classes;
-
+  std::map<std::string, std::map<std::string, Value>> keys;
   void add_key(const std::string& path) {
     for (std::size_t sep = path.find('\\'); sep != std::string::npos;
          sep = path.find('\\', sep + 1)) {
@@ -52,191 +53,103 @@ struct Model {
   bool has(const std::string& path) const { return keys.count(fold(path)) != 0; }
 };
 
-// One line of the generated file with its line end, and the value it names (an empty key for
-// other lines).
-struct OwnedLine {
-  std::string bytes;
-  std::string key;
-  std::string value;
-};
+std::string describe(const Value& v) {
+  std::ostringstream out;
+  out << "type " << v.type << ":";
+  for (std::uint8_t b : v.data) out << ' ' << static_cast<int>(b);
+  return out.str();
+}
 
 class Generator {
  public:
   explicit Generator(Choices& choices) : c_(choices) {}
 
   bool one_in(std::uint32_t n) { return c_.below(n) == 0; }
-  template <class T, std::size_t N>
-  const T& pick(const std::array<T, N>& items) {
-    return items[c_.below(N)];
+  std::uint32_t below(std::uint32_t n) { return c_.below(n); }
+  template <std::size_t N>
+  std::string pick(const std::array<std::string_view, N>& items) {
+    return std::string(items[c_.below(N)]);
   }
 
-  std::string spell(std::string_view name) {
-    std::string out(name);
-    for (char& ch : out) {
-      if (ch >= 'a' && ch <= 'z' && one_in(2)) ch = static_cast<char>(ch - 'a' + 'A');
-      if (ch >= 'A' && ch <= 'Z' && one_in(2)) ch = static_cast<char>(ch - 'A' + 'a');
+  std::string spell(std::string text) {
+    for (char& ch : text) {
+      if (std::isalpha(static_cast<unsigned char>(ch)) && one_in(2)) ch ^= 0x20;
     }
-    return out;
+    return text;
   }
-
-  std::string key_path(std::size_t max_depth) {
-    std::string path;
-    const std::size_t depth = 1 + c_.below(static_cast<std::uint32_t>(max_depth));
-    for (std::size_t i = 0; i < depth; ++i) {
-      if (!path.empty()) path += '\\';
-      path += pick(kKeyNames);
-    }
+  std::string key_path(std::uint32_t max_depth) {
+    std::string path = pick(kKeyNames);
+    for (std::uint32_t depth = c_.below(max_depth); depth > 0; --depth)
+      path += "\\" + pick(kKeyNames);
     return path;
   }
-
-  std::string value_name() {
-    if (one_in(8)) return "New" + std::to_string(c_.below(3));
-    return spell(pick(kValueNames));
-  }
-
-  Bytes bytes(std::size_t length) {
-    Bytes out(length);
-    for (auto& b : out) b = static_cast<std::uint8_t>(one_in(3) ? c_.below(16) : c_.below(256));
-    return out;
-  }
-  std::size_t length() { return one_in(6) ? 300 : c_.below(9); }
-
   std::string text() {
     static constexpr std::string_view kAlphabet = "aZ \\\"=[];\xe9@,";
-    std::string out;
-    const std::size_t n = one_in(8) ? 300 : c_.below(12);
-    for (std::size_t i = 0; i < n; ++i) out += kAlphabet[c_.below(kAlphabet.size())];
+    std::string out(one_in(8) ? 300 : c_.below(12), ' ');
+    for (char& ch : out) ch = kAlphabet[c_.below(kAlphabet.size())];
     return out;
   }
-
-  // Data as a caller would set it: any type, any length, text that a line can show or not.
-  ModelValue data() {
-    ModelValue v;
-    switch (c_.below(6)) {
-      case 0: {
-        const std::string t = text();
-        v.type = 1;
-        v.data.assign(t.begin(), t.end());
-        v.data.push_back(0);
-        break;
-      }
-      case 1:
-        v.type = 4;
-        v.data = bytes(one_in(4) ? 2 : 4);
-        break;
-      case 2:
-        v.type = 1;
-        v.data = bytes(length());
-        break;
-      default:
-        v.type = one_in(2) ? 3 : std::array<std::uint32_t, 5>{0, 2, 7, 0x10, 0xFFFF}[c_.below(5)];
-        v.data = bytes(length());
+  // Data as a caller sets it: any type and length, text a line can show or not.
+  Value value() {
+    const std::uint32_t kind = c_.below(6);
+    Value v;
+    v.type = kind == 0 || kind == 2 ? 1u
+             : kind == 1            ? 4u
+             : one_in(2)            ? 3u
+                                    : 0x10u * c_.below(3) + 7;
+    if (kind == 0) {
+      const std::string t = text();
+      v.data.assign(t.begin(), t.end());
+      v.data.push_back(0);
+      return v;
     }
+    v.data.resize(kind == 1 ? (one_in(4) ? 2 : 4) : one_in(6) ? 300 : c_.below(9));
+    for (auto& b : v.data) b = static_cast<std::uint8_t>(one_in(3) ? c_.below(16) : c_.below(256));
     return v;
   }
 
   std::string eol() { return one_in(3) ? "\n" : "\r\n"; }
-  std::string indent() { return std::array<std::string, 5>{"", "", " ", "\t", "  "}[c_.below(5)]; }
-
+  std::string indent() { return std::array<std::string, 4>{"", "", " ", "\t"}[c_.below(4)]; }
   static std::string quoted(std::string_view text) {
     std::string out = "\"";
-    for (char ch : text) {
-      if (ch == '\\' || ch == '"') out += '\\';
-      out += ch;
-    }
+    for (char ch : text) out += ch == '\\' || ch == '"' ? std::string{'\\', ch} : std::string{ch};
     return out + "\"";
   }
-
-  std::string hex_digits(std::uint32_t value, std::size_t min_width) {
-    static constexpr std::string_view kDigits = "0123456789abcdef";
+  std::string hex(std::uint32_t value, std::size_t width) {
     std::string out;
     do {
-      out.insert(out.begin(), kDigits[value & 15]);
+      out.insert(out.begin(), "0123456789abcdef"[value & 15]);
       value >>= 4;
     } while (value != 0);
-    while (out.size() < min_width) out.insert(out.begin(), '0');
-    return spell(out);
+    return spell(std::string(width > out.size() ? width - out.size() : 0, '0') + out);
   }
 
-  // A value written in any of the forms the format allows, spread over lines as it comes.
-  std::vector<std::string> value_lines(const std::string& name, const ModelValue& v) {
-    std::vector<std::string> lines;
+  // A value in any form the format allows, over as many lines as it comes: one-digit and
+  // upper-case hex, blanks around commas, continuation lines.
+  std::vector<std::string> lines_of(const std::string& name, const Value& v) {
     std::string line = indent() + (name.empty() && one_in(2) ? "@" : quoted(name)) + "=";
     const bool text = v.type == 1 && !v.data.empty() && v.data.back() == 0 &&
-                      std::count(v.data.begin(), v.data.end(), 0) == 1 &&
-                      std::none_of(v.data.begin(), v.data.end() - 1,
-                                   [](std::uint8_t b) { return b < 0x20 && b != '\t'; });
-    if (text && !one_in(4)) {
-      lines.push_back(line + quoted(std::string(v.data.begin(), v.data.end() - 1)) + eol());
-      return lines;
-    }
+                      std::all_of(v.data.begin(), v.data.end() - 1,
+                                  [](std::uint8_t b) { return b >= 0x20 || b == '\t'; });
+    if (text && !one_in(4))
+      return {line + quoted(std::string(v.data.begin(), v.data.end() - 1)) + eol()};
     if (v.type == 4 && v.data.size() == 4 && !one_in(4)) {
-      const std::uint32_t dword = v.data[0] | (v.data[1] << 8) | (v.data[2] << 16) |
-                                  (static_cast<std::uint32_t>(v.data[3]) << 24);
-      lines.push_back(line + "dword:" + hex_digits(dword, 1 + c_.below(8)) + eol());
-      return lines;
+      std::uint32_t dword = 0;
+      for (int i = 3; i >= 0; --i) dword = dword << 8 | v.data[static_cast<std::size_t>(i)];
+      return {line + "dword:" + hex(dword, 1 + c_.below(8)) + eol()};
     }
-    line += v.type == 3 && !one_in(4) ? "hex:" : "hex(" + hex_digits(v.type, c_.below(3)) + "):";
+    std::vector<std::string> lines;
+    line += v.type == 3 && !one_in(4) ? "hex:" : "hex(" + hex(v.type, c_.below(3)) + "):";
     for (std::size_t i = 0; i < v.data.size(); ++i) {
-      line += hex_digits(v.data[i], one_in(2) ? 2 : 1);
+      line += hex(v.data[i], one_in(2) ? 2 : 1);
       if (i + 1 == v.data.size()) break;
       line += one_in(5) ? " , " : ",";
       if (one_in(6) || line.size() > 90) {
         lines.push_back(line + (one_in(3) ? " \\" : "\\") + eol());
-        line = indent() + (one_in(3) ? " " : "");
+        line = indent() + " ";
       }
     }
     lines.push_back(line + eol());
-    return lines;
-  }
-
-  // A file as regedit or a person might have written it, and the model of what it holds.
-  std::vector<OwnedLine> file(Model* model) {
-    std::vector<OwnedLine> lines;
-    const auto other = [&](std::string bytes) { lines.push_back({std::move(bytes), "", ""}); };
-    other("REGEDIT4" + eol());
-    const auto filler = [&] {
-      while (one_in(3)) {
-        other(one_in(2) ? eol()
-                        : indent() +
-                              pick(std::array<std::string_view, 3>{"; comment", ";",
-                                                                   ";class is not here"})
-                                  .data() +
-                              eol());
-      }
-    };
-    const std::size_t sections = c_.below(9);
-    for (std::size_t s = 0; s < sections; ++s) {
-      filler();
-      const bool local = !one_in(6);
-      const std::string path = key_path(3);
-      std::string spelled;
-      for (std::size_t i = 0; i < path.size(); ++i) spelled += spell(path.substr(i, 1));
-      other(indent() + "[" + spell(local ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER") + "\\" +
-            spelled + "]" + (one_in(5) ? " " : "") + eol());
-      if (local) model->add_key(path);
-      if (one_in(4)) other(";class=" + quoted(text()) + eol());
-      const std::size_t values = c_.below(5);
-      for (std::size_t i = 0; i < values; ++i) {
-        filler();
-        const std::string name = value_name();
-        const ModelValue v = data();
-        for (std::string& l : value_lines(name, v)) {
-          lines.push_back({std::move(l), local ? fold(path) : "", fold(name)});
-        }
-        if (local) model->keys[fold(path)][fold(name)] = v;
-      }
-    }
-    filler();
-    // The last line may lack its line end, or keep only the CR of it.
-    if (one_in(3)) {
-      std::string& last = lines.back().bytes;
-      const bool keep_cr = last.size() >= 2 && last.substr(last.size() - 2) == "\r\n" && one_in(2);
-      while (!last.empty() && (last.back() == '\n' || last.back() == '\r')) last.pop_back();
-      if (keep_cr && !last.empty()) last += '\r';
-      if (last.empty()) lines.pop_back();
-      if (lines.empty()) other("REGEDIT4");
-    }
     return lines;
   }
 
@@ -244,93 +157,87 @@ class Generator {
   Choices& c_;
 };
 
+// One line of the generated file with its line end, and the value it names ("" key for others).
+struct OwnedLine {
+  std::string bytes, key, value;
+};
+
+// A file as regedit or a person might have written it, and the model of what it holds: keys out
+// of order and twice, comments, blank lines, class lines, repeated values, mixed line ends.
+std::vector<OwnedLine> generate(Generator& gen, Model* model) {
+  std::vector<OwnedLine> lines{{"REGEDIT4" + gen.eol(), "", ""}};
+  const auto filler = [&] {
+    while (gen.one_in(3)) {
+      static constexpr std::array<std::string_view, 3> kComments = {"; comment", ";", ";class"};
+      lines.push_back(
+          {gen.one_in(2) ? gen.eol() : gen.indent() + gen.pick(kComments) + gen.eol(), "", ""});
+    }
+  };
+  for (std::uint32_t sections = gen.below(9); sections > 0; --sections) {
+    filler();
+    const bool local = !gen.one_in(6);
+    const std::string path = gen.key_path(3);
+    lines.push_back({gen.indent() + "[" + gen.spell(local ? "HKEY_LOCAL_MACHINE" : "HKEY_USERS") +
+                         "\\" + gen.spell(path) + "]" + (gen.one_in(5) ? " " : "") + gen.eol(),
+                     "", ""});
+    if (local) model->add_key(path);
+    if (gen.one_in(4))
+      lines.push_back({";class=" + Generator::quoted(gen.text()) + gen.eol(), "", ""});
+    for (std::uint32_t values = gen.below(5); values > 0; --values) {
+      filler();
+      const std::string name = gen.spell(gen.pick(kValueNames));
+      const Value v = gen.value();
+      for (std::string& l : gen.lines_of(name, v))
+        lines.push_back({l, local ? fold(path) : "", fold(name)});
+      if (local) model->keys[fold(path)][fold(name)] = v;
+    }
+  }
+  filler();
+  // The last line may lack its line end, or keep only the CR of it.
+  if (gen.one_in(3)) {
+    std::string& last = lines.back().bytes;
+    const bool keep_cr = last.ends_with("\r\n") && gen.one_in(2);
+    while (last.ends_with('\n') || last.ends_with('\r')) last.pop_back();
+    if (keep_cr && !last.empty()) last += '\r';
+    if (last.empty()) lines.pop_back();
+  }
+  return lines;
+}
+
 std::string read_file(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::vector<std::string> split_lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    end = end == std::string::npos ? text.size() : end + 1;
-    lines.push_back(text.substr(start, end - start));
-    start = end;
-  }
-  return lines;
+// A value as a query answers it, or nothing when the query fails.
+std::optional<Value> query(Registry& registry, KeyHandle key, const std::string& name) {
+  std::array<std::uint8_t, 512> buffer{};
+  Value got;
+  std::uint32_t size = 0;
+  if (registry.query_value(key, name, &got.type, buffer, &size) != kErrorSuccess) return {};
+  got.data.assign(buffer.begin(), buffer.begin() + size);
+  return got;
 }
 
-std::string describe(const ModelValue* v) {
-  if (v == nullptr) return "<none>";
-  std::ostringstream out;
-  out << "type " << v->type << ":";
-  for (std::uint8_t b : v->data) out << ' ' << static_cast<int>(b);
-  return out.str();
-}
-
-// What a fresh registry on the file holds, compared with the model key by key and value by
-// value, over every key and value name the generator and the calls use.
+// A fresh registry on the file, compared with the model over every key path and value name
+// the generator and the calls use.
 std::string compare_reading(const std::filesystem::path& path, const Model& model,
-                            const std::set<std::string>& paths,
-                            const std::set<std::string>& names) {
+                            const std::set<std::string>& paths) {
   FileRegistry registry(path.string());
   for (const std::string& key_path : paths) {
     KeyHandle key = kNoKey;
-    const RegStatus opened = registry.open_key(key_path, KeyAccess::kRead, &key);
-    if ((opened == kErrorSuccess) != model.has(key_path)) {
-      return "key " + key_path + ": open gives " + std::to_string(opened);
-    }
-    if (opened != kErrorSuccess) continue;
+    const bool opened = registry.open_key(key_path, KeyAccess::kRead, &key) == kErrorSuccess;
+    if (opened != model.has(key_path)) return "key " + key_path + (opened ? " exists" : " missing");
+    if (!opened) continue;
     const auto& values = model.keys.at(fold(key_path));
-    for (const std::string& name : names) {
-      std::array<std::uint8_t, 512> buffer{};
-      ModelValue got;
-      std::uint32_t size = 0;
-      const RegStatus status = registry.query_value(key, name, &got.type, buffer, &size);
-      got.data.assign(buffer.begin(), buffer.begin() + (status == kErrorSuccess ? size : 0));
-      const auto expected = values.find(fold(name));
-      const ModelValue* want = expected == values.end() ? nullptr : &expected->second;
-      if (status != kErrorSuccess ? want != nullptr : want == nullptr || !(got == *want)) {
-        return "key " + key_path + " value \"" + name + "\": read " +
-               (status == kErrorSuccess ? describe(&got) : "status " + std::to_string(status)) +
-               ", model " + describe(want);
+    for (std::string_view name : kValueNames) {
+      const auto got = query(registry, key, std::string(name));
+      const auto want = values.find(fold(name));
+      if (got.has_value() != (want != values.end()) || (got && !(*got == want->second))) {
+        return "key " + key_path + " value \"" + std::string(name) + "\": read " +
+               (got ? describe(*got) : "nothing") + ", model " +
+               (want != values.end() ? describe(want->second) : "nothing");
       }
-    }
-    registry.close_key(key);
-  }
-  return "";
-}
-
-// The keys the file's key lines name below HKEY_LOCAL_MACHINE, with the keys they imply, and the
-// class strings under them.
-std::string compare_key_lines(const std::string& text, const Model& model) {
-  Model seen;
-  std::map<std::string, std::string> classes;
-  const std::vector<std::string> lines = split_lines(text);
-  constexpr std::string_view kRoot = "[hkey_local_machine\\";
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    std::string l = lines[i].substr(lines[i].find_first_not_of(" \t") == std::string::npos
-                                        ? lines[i].size()
-                                        : lines[i].find_first_not_of(" \t"));
-    if (fold(l).rfind(kRoot, 0) != 0) continue;
-    const std::string path = fold(l.substr(kRoot.size(), l.rfind(']') - kRoot.size()));
-    seen.add_key(path);
-    if (i + 1 < lines.size() && lines[i + 1].rfind(";class=\"", 0) == 0) {
-      classes[path] = lines[i + 1];
-    }
-  }
-  for (const auto& [key, values] : model.keys) {
-    if (!seen.keys.count(key)) return "key " + key + " has no key line";
-  }
-  for (const auto& [key, values] : seen.keys) {
-    if (!model.keys.count(key)) return "key line for " + key + ", which the model lacks";
-  }
-  for (const auto& [key, class_name] : model.classes) {
-    std::string line = ";class=" + Generator::quoted(class_name);
-    const auto found = classes.find(key);
-    if (found == classes.end() || found->second.rfind(line, 0) != 0) {
-      return "key " + key + " lacks its class line " + line;
     }
   }
   return "";
@@ -341,19 +248,14 @@ std::string compare_key_lines(const std::string& text, const Model& model) {
 std::string check_registry_property(Choices& choices, const std::filesystem::path& path) {
   Generator gen(choices);
   Model model;
-  const std::vector<OwnedLine> original = gen.file(&model);
+  const std::vector<OwnedLine> original = generate(gen, &model);
   std::string text;
   for (const OwnedLine& line : original) text += line.bytes;
-  {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-  }
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 
   std::set<std::string> paths;
-  for (std::size_t i = 0; i < 40; ++i) paths.insert(gen.key_path(3));
-  std::set<std::string> names(kValueNames.begin(), kValueNames.end());
-  names.insert({"New0", "New1", "New2"});
-  if (std::string broke = compare_reading(path, model, paths, names); !broke.empty()) {
+  for (int i = 0; i < 40; ++i) paths.insert(gen.key_path(3));
+  if (std::string broke = compare_reading(path, model, paths); !broke.empty()) {
     return "as loaded: " + broke + "\n" + text;
   }
 
@@ -371,10 +273,9 @@ std::string check_registry_property(Choices& choices, const std::filesystem::pat
   stat(path.c_str(), &before);
   {
     FileRegistry registry(path.string());
-    const std::size_t steps = 4 + choices.below(24);
-    for (std::size_t step = 0; step < steps; ++step) {
+    for (std::uint32_t step = 4 + choices.below(24); step > 0; --step) {
       const std::uint32_t what = open.empty() ? 0 : choices.below(10);
-      std::string failure;
+      bool ok = true;
       if (what <= 1) {
         const std::string key_path = gen.spell(gen.key_path(3));
         const bool writable = !gen.one_in(4);
@@ -382,80 +283,61 @@ std::string check_registry_property(Choices& choices, const std::filesystem::pat
         const RegStatus status =
             registry.open_key(key_path, writable ? KeyAccess::kAllAccess : KeyAccess::kRead, &key);
         calls << "open " << key_path << " -> " << status << "\n";
-        if ((status == kErrorSuccess) != model.has(key_path)) failure = "open";
+        ok = (status == kErrorSuccess) == model.has(key_path);
         if (status == kErrorSuccess) open.push_back({key, fold(key_path), writable});
+        if (!ok) return "open failed after\n" + calls.str() + "in\n" + text;
         continue;
       }
-      Open& at = open[choices.below(static_cast<std::uint32_t>(open.size()))];
-      const std::string name = gen.value_name();
+      const Open& at = open[choices.below(static_cast<std::uint32_t>(open.size()))];
+      const std::string name = gen.spell(gen.pick(kValueNames));
       auto& values = model.keys[at.path];
+      const RegStatus refused = at.writable ? kErrorSuccess : kErrorAccessDenied;
       if (what == 2) {
-        const ModelValue v = gen.data();
+        const Value v = gen.value();
         const RegStatus status = registry.set_value(at.handle, name, v.type, v.data);
-        calls << "set " << at.path << " \"" << name << "\" " << describe(&v) << " -> " << status
+        calls << "set " << at.path << " \"" << name << "\" " << describe(v) << " -> " << status
               << "\n";
-        if (status != (at.writable ? kErrorSuccess : kErrorAccessDenied)) failure = "set";
-        if (at.writable) {
-          values[fold(name)] = v;
-          touched.insert({at.path, fold(name)});
-        }
-      } else if (what == 3 || what == 4) {
+        ok = status == refused;
+        if (at.writable) values[fold(name)] = v;
+        if (at.writable) touched.insert({at.path, fold(name)});
+      } else if (what <= 4) {
         const RegStatus status = registry.delete_value(at.handle, name);
         calls << "delete " << at.path << " \"" << name << "\" -> " << status << "\n";
         const bool present = values.count(fold(name)) != 0;
-        if (status != (!at.writable ? kErrorAccessDenied
-                       : present    ? kErrorSuccess
-                                    : kErrorFileNotFound)) {
-          failure = "delete";
-        }
+        ok = status == (!at.writable ? kErrorAccessDenied
+                        : present    ? kErrorSuccess
+                                     : kErrorFileNotFound);
         if (at.writable && present) {
           values.erase(fold(name));
           touched.insert({at.path, fold(name)});
         }
       } else if (what == 5) {
-        std::string sub = gen.spell(gen.key_path(2));
+        const std::string sub = gen.spell(gen.key_path(2));
         const std::string class_name = gen.one_in(3) ? "" : gen.text();
+        const std::string full = at.path + "\\" + fold(sub);
+        const bool existed = model.has(full);
         KeyHandle key = kNoKey;
         std::uint32_t disposition = 0;
         const RegStatus status =
             registry.create_key(at.handle, sub, class_name, &key, &disposition);
-        calls << "create " << at.path << " + " << sub << " -> " << status << " " << disposition
-              << "\n";
-        const std::string full = at.path + "\\" + fold(sub);
-        if (!at.writable) {
-          if (status != kErrorAccessDenied) failure = "create";
-        } else {
-          const bool existed = model.has(full);
-          if (status != kErrorSuccess ||
-              disposition != (existed ? kRegOpenedExistingKey : kRegCreatedNewKey)) {
-            failure = "create";
-          }
-          if (!existed) {
-            model.add_key(full);
-            created_any = true;
-            if (!class_name.empty()) model.classes[full] = class_name;
-          }
+        calls << "create " << full << " -> " << status << " " << disposition << "\n";
+        ok = status == refused &&
+             (!at.writable || disposition == (existed ? kRegOpenedExistingKey : kRegCreatedNewKey));
+        if (at.writable) {
+          created_any = created_any || !existed;
+          model.add_key(full);
           open.push_back({key, full, true});
         }
       } else if (what == 6) {
-        const RegStatus status = registry.flush();
-        calls << "flush -> " << status << "\n";
-        if (status != kErrorSuccess) failure = "flush";
+        calls << "flush\n";
+        ok = registry.flush() == kErrorSuccess;
       } else {
-        std::array<std::uint8_t, 512> buffer{};
-        ModelValue got;
-        std::uint32_t size = 0;
-        const RegStatus status = registry.query_value(at.handle, name, &got.type, buffer, &size);
-        got.data.assign(buffer.begin(), buffer.begin() + (status == kErrorSuccess ? size : 0));
-        const auto expected = values.find(fold(name));
-        calls << "query " << at.path << " \"" << name << "\" -> " << status << "\n";
-        if (expected == values.end() ? status != kErrorFileNotFound
-                                     : status != kErrorSuccess || !(got == expected->second)) {
-          failure = "query gives " + describe(&got) + ", model " +
-                    (expected == values.end() ? "<none>" : describe(&expected->second));
-        }
+        const auto got = query(registry, at.handle, name);
+        const auto want = values.find(fold(name));
+        calls << "query " << at.path << " \"" << name << "\"\n";
+        ok = got.has_value() == (want != values.end()) && (!got || *got == want->second);
       }
-      if (!failure.empty()) return failure + " failed after\n" + calls.str() + "in\n" + text;
+      if (!ok) return "the last call failed after\n" + calls.str() + "in\n" + text;
     }
     if (registry.flush() != kErrorSuccess) return "final flush failed\n" + calls.str();
   }
@@ -465,23 +347,21 @@ std::string check_registry_property(Choices& choices, const std::filesystem::pat
     return "\ncalls:\n" + calls.str() + "file:\n" + text + "saved:\n" + saved;
   };
   for (const Open& o : open) paths.insert(o.path);
-  if (std::string broke = compare_reading(path, model, paths, names); !broke.empty()) {
+  if (std::string broke = compare_reading(path, model, paths); !broke.empty()) {
     return "as saved: " + broke + context();
   }
-  if (std::string broke = compare_key_lines(saved, model); !broke.empty()) {
-    return broke + context();
+  // Every line of a value no call touched, and every other line, in its order.
+  std::vector<std::string> lines;
+  for (std::size_t start = 0, end = 0; start < saved.size(); start = end) {
+    end = std::min(saved.find('\n', start), saved.size() - 1) + 1;
+    lines.push_back(saved.substr(start, end - start));
   }
-
-  // Lines of values no call touched, and every other line, in their order.
-  const std::vector<std::string> lines = split_lines(saved);
   std::size_t at = 0;
   for (const OwnedLine& line : original) {
     if (!line.key.empty() && touched.count({line.key, line.value})) continue;
-    while (at < lines.size() && lines[at].rfind(line.bytes, 0) != 0) ++at;
-    if (at == lines.size()) return "line lost or moved: " + line.bytes + context();
-    ++at;
+    while (at < lines.size() && !lines[at].starts_with(line.bytes)) ++at;
+    if (at++ == lines.size()) return "line lost or moved: " + line.bytes + context();
   }
-
   // A registry that ends as it was loaded is not written at all.
   struct stat after {};
   stat(path.c_str(), &after);

@@ -28,10 +28,10 @@ class FakeFileSystem : public FileSystemOps {
   std::set<std::string> remove_fails;
   std::string interpreter = "full";  // or "none", "short"
 
-  unsigned long move_replacing(const char* from, const char* to) override {
+  WinError move_replacing(const char* from, const char* to) override {
     log.push_back(std::string("move ") + from + " " + to);
     if (move_error != 0) return move_error;
-    if (!files.contains(from)) return kWinErrorFileNotFound;
+    if (!files.contains(from)) return kErrorFileNotFound;
     files[to] = files[from];
     files.erase(from);
     return 0;

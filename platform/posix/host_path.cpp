@@ -7,19 +7,10 @@
 #include <string>
 #include <string_view>
 
+#include "platform/ascii.h"
+
 namespace reg7140 {
 namespace {
-
-// FAT compares names with only the ASCII letters folded; other bytes must match as they are.
-char fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equal_folded(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (fold(a[i]) != fold(b[i])) return false;
-  }
-  return true;
-}
 
 enum class Lookup { kFound, kMissing, kUnknown };
 
@@ -47,7 +38,7 @@ Lookup find_entry(const std::string& directory, std::string_view name, std::stri
         found = true;
         break;
       }
-      if (equal_folded(candidate, name) && (!found || candidate < *spelling)) {
+      if (equals_folded(candidate, name) && (!found || candidate < *spelling)) {
         spelling->assign(candidate);
         found = true;
       }

@@ -3,14 +3,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/ascii.h"
+
 extern char** environ;
 
 namespace reg7140 {
-namespace {
-
-char fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-}  // namespace
 
 const char* PosixEnvironment::get_env(const char* name) {
   if (const char* value = std::getenv(name)) return value;
@@ -18,7 +15,7 @@ const char* PosixEnvironment::get_env(const char* name) {
   for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
     const char* text = *entry;
     std::size_t i = 0;
-    while (i < length && text[i] != '\0' && fold(text[i]) == fold(name[i])) ++i;
+    while (i < length && text[i] != '\0' && fold_ascii(text[i]) == fold_ascii(name[i])) ++i;
     if (i == length && text[i] == '=') return text + length + 1;
   }
   return nullptr;

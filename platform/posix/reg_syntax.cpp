@@ -137,14 +137,14 @@ void append_value_line(std::string* out, std::string_view name, std::uint32_t ty
     append_quoted(out, name);
   }
   out->push_back('=');
-  if (type == kTypeString && writable_as_text(data)) {
+  if (type == kRegSz && writable_as_text(data)) {
     append_quoted(out,
                   std::string_view(reinterpret_cast<const char*>(data.data()), data.size() - 1));
-  } else if (type == kTypeDword && data.size() == 4) {
+  } else if (type == kRegDword && data.size() == 4) {
     out->append("dword:");
     for (std::size_t i = 4; i-- > 0;) out->append(&kHexItems[data[i] * 3], 2);
   } else {
-    if (type == kTypeBinary) {
+    if (type == kRegBinary) {
       out->append("hex:");
     } else {
       out->append("hex(");

@@ -18,6 +18,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/registry.h"
+
 namespace reg7140::regedit4 {
 
 // ---- 1. Lines --------------------------------------------------------------------------------
@@ -143,10 +145,6 @@ bool parse_class_line(std::string_view l, Out&& out) {
 
 // ---- 4. Value lines --------------------------------------------------------------------------
 
-inline constexpr std::uint32_t kTypeString = 1;
-inline constexpr std::uint32_t kTypeBinary = 3;
-inline constexpr std::uint32_t kTypeDword = 4;
-
 // A hex list is bytes of one or two hex digits separated by commas, blanks allowed around them;
 // a backslash at the end of a line continues it on the next line.
 enum class HexState { kStart, kAfterItem, kAfterComma };
@@ -241,7 +239,7 @@ bool parse_value_line(std::string_view l, NextLine&& next_line, NameOut&& name, 
     };
     if (!parse_quoted(rest, &end, text) || !trim_leading(rest.substr(end)).empty()) return false;
     data(std::uint8_t{0});
-    *type = kTypeString;
+    *type = kRegSz;
     return true;
   }
 
@@ -250,14 +248,14 @@ bool parse_value_line(std::string_view l, NextLine&& next_line, NameOut&& name, 
     std::uint32_t dword = 0;
     if (!parse_hex_number(trim_trailing(rest.substr(kDword.size())), &dword)) return false;
     for (int shift = 0; shift < 32; shift += 8) data(static_cast<std::uint8_t>(dword >> shift));
-    *type = kTypeDword;
+    *type = kRegDword;
     return true;
   }
 
   constexpr std::string_view kHex = "hex:";
   constexpr std::string_view kHexTyped = "hex(";
   if (rest.substr(0, kHex.size()) == kHex) {
-    *type = kTypeBinary;
+    *type = kRegBinary;
     rest.remove_prefix(kHex.size());
   } else if (rest.substr(0, kHexTyped.size()) == kHexTyped) {
     const std::size_t close = rest.find("):");

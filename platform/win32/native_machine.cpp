@@ -1,6 +1,7 @@
 // The running Windows itself.
 #include "platform/native.h"
 #include "platform/win32/win32_console.h"
+#include "platform/win32/win32_environment.h"
 #include "platform/win32/win32_files.h"
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_version.h"

@@ -1,16 +1,9 @@
-// The program's own environment and standard output, through the C run-time.
+// Standard output, through the C run-time.
 #pragma once
 
 #include "platform/console.h"
-#include "platform/environment.h"
 
 namespace reg7140 {
-
-class Win32Environment : public Environment {
- public:
-  // The run-time matches names without regard to letter case, as Windows does.
-  const char* get_env(const char* name) override;
-};
 
 class Win32Console : public Console {
  public:

@@ -100,14 +100,14 @@ Win32FileSystemOps::Win32FileSystemOps() {
   }
 }
 
-unsigned long Win32FileSystemOps::move_replacing(const char* from, const char* to) {
+WinError Win32FileSystemOps::move_replacing(const char* from, const char* to) {
   if (move_file_ex_ == nullptr) return ERROR_CALL_NOT_IMPLEMENTED;
   const auto move_file_ex = reinterpret_cast<decltype(&MoveFileExA)>(move_file_ex_);
   if (move_file_ex(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     return 0;
   }
   const DWORD error = GetLastError();
-  return error != 0 ? error : ERROR_GEN_FAILURE;
+  return static_cast<WinError>(error != 0 ? error : ERROR_GEN_FAILURE);
 }
 
 int Win32FileSystemOps::rename(const char* from, const char* to) {

@@ -15,7 +15,7 @@ class Win32FileSystemOps : public FileSystemOps {
 
   // The error of MoveFileExA; ERROR_CALL_NOT_IMPLEMENTED where the system lacks it (Windows 95
   // answers so).
-  unsigned long move_replacing(const char* from, const char* to) override;
+  WinError move_replacing(const char* from, const char* to) override;
   int rename(const char* from, const char* to) override;
   int remove(const char* path) override;
   bool file_size(const char* path, std::int64_t* size) override;

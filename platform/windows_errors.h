@@ -1,0 +1,26 @@
+// Windows error codes, as the registry functions return them and GetLastError tells them; the
+// emulated machine answers with the same codes.
+#pragma once
+
+namespace reg7140 {
+
+using WinError = long;
+
+inline constexpr WinError kErrorSuccess = 0;
+inline constexpr WinError kErrorFileNotFound = 2;
+inline constexpr WinError kErrorPathNotFound = 3;
+inline constexpr WinError kErrorAccessDenied = 5;
+inline constexpr WinError kErrorInvalidHandle = 6;
+inline constexpr WinError kErrorWriteProtect = 19;
+inline constexpr WinError kErrorWriteFault = 29;
+inline constexpr WinError kErrorSharingViolation = 32;
+inline constexpr WinError kErrorFileExists = 80;
+inline constexpr WinError kErrorInvalidParameter = 87;
+inline constexpr WinError kErrorDiskFull = 112;
+inline constexpr WinError kErrorCallNotImplemented = 120;
+inline constexpr WinError kErrorAlreadyExists = 183;
+inline constexpr WinError kErrorFilenameExcedRange = 206;
+inline constexpr WinError kErrorMoreData = 234;
+inline constexpr WinError kErrorBadDb = 1009;
+
+}  // namespace reg7140
