@@ -140,11 +140,12 @@ class Generator {
     }
     std::vector<std::string> lines;
     line += v.type == 3 && !one_in(4) ? "hex:" : "hex(" + hex(v.type, c_.below(3)) + "):";
+    const bool as_regedit = one_in(2);  // two digits, no blanks, wrapped at column 77
     for (std::size_t i = 0; i < v.data.size(); ++i) {
-      line += hex(v.data[i], one_in(2) ? 2 : 1);
+      line += hex(v.data[i], as_regedit || one_in(2) ? 2 : 1);
       if (i + 1 == v.data.size()) break;
-      line += one_in(5) ? " , " : ",";
-      if (one_in(6) || line.size() > 90) {
+      line += !as_regedit && one_in(5) ? " , " : ",";
+      if (as_regedit ? line.size() >= 77 : one_in(6) || line.size() > 90) {
         lines.push_back(line + (one_in(3) ? " \\" : "\\") + eol());
         line = indent() + " ";
       }
@@ -368,6 +369,19 @@ std::string check_registry_property(Choices& choices, const std::filesystem::pat
   if (!created_any && model.keys == loaded.keys &&
       (saved != text || after.st_ino != before.st_ino)) {
     return "the file was written although nothing changed" + context();
+  }
+  // A file with a byte no line may hold, anywhere, is refused whole.
+  if (gen.one_in(2) && text.size() > 10) {
+    std::string damaged = text;
+    const std::size_t at_byte = 9 + gen.below(static_cast<std::uint32_t>(text.size() - 9));
+    damaged.insert(at_byte, 1, std::array<char, 4>{'\x01', '\x1f', '\x00', '\r'}[gen.below(4)]);
+    if (damaged[at_byte] == '\r' && damaged[at_byte + 1] == '\n') damaged[at_byte] = '\x0b';
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << damaged;
+    FileRegistry registry(path.string());
+    KeyHandle key = kNoKey;
+    if (registry.open_key("a", KeyAccess::kRead, &key) != kErrorBadDb) {
+      return "a damaged file was read: byte " + std::to_string(at_byte) + " of\n" + damaged;
+    }
   }
   return "";
 }

@@ -26,13 +26,11 @@ bool RegistryIndex::load(std::string_view text) {
   keys_.clear();
   // Offsets are kept in 32 bits.
   if (text.size() > std::numeric_limits<std::uint32_t>::max()) return false;
-  if (!plain_text(text)) return false;
-
   LineCursor cursor(text);
   Line line;
   if (!cursor.next(&line) || line.text != kSignature) return false;
 
-  const auto nothing = [](auto) {};
+  const Discard nothing;
   const auto next_line = [&cursor](std::string_view* rest) {
     Line more;
     if (!cursor.next(&more)) return false;
@@ -78,7 +76,7 @@ bool RegistryIndex::load(std::string_view text) {
         return false;
     }
   }
-  return true;
+  return cursor.plain();
 }
 
 RegistryIndex::Location RegistryIndex::locate(std::string_view rest) const {

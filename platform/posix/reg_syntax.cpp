@@ -1,6 +1,11 @@
 #include "platform/posix/reg_syntax.h"
 
 #include <algorithm>
+#include <cstring>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "platform/ascii.h"
 
@@ -56,22 +61,119 @@ void append_hex_list(std::string* out, std::size_t column, std::span<const std::
 
 }  // namespace
 
-bool plain_text(std::string_view text) {
-  // One pass over bytes without an early exit, which the compiler turns into vector code: a large
-  // file is mostly this loop.
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-  const std::size_t n = text.size();
-  const auto control = [](unsigned char c) {
-    return static_cast<unsigned char>((c < 0x20) & (c != '\t') & (c != '\n') & (c != '\r'));
-  };
-  unsigned char bad = 0;
-  for (std::size_t i = 0; i + 1 < n; ++i) {
-    const unsigned char c = bytes[i];
-    bad |= control(c) | static_cast<unsigned char>((c == '\r') & (bytes[i + 1] != '\n'));
+namespace {
+
+// The bytes of a block that are LF, that are CR, and that may not stand in a text line.
+struct BlockMasks {
+  std::uint64_t lf = 0;
+  std::uint64_t cr = 0;
+  std::uint64_t control = 0;
+};
+
+BlockMasks classify(const unsigned char* bytes) {
+  BlockMasks m;
+#ifdef __SSE2__
+  const __m128i lf = _mm_set1_epi8('\n');
+  const __m128i cr = _mm_set1_epi8('\r');
+  const __m128i tab = _mm_set1_epi8('\t');
+  const __m128i last_control = _mm_set1_epi8(0x1F);
+  for (int i = 0; i < 4; ++i) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * i));
+    const __m128i is_lf = _mm_cmpeq_epi8(v, lf);
+    const __m128i is_cr = _mm_cmpeq_epi8(v, cr);
+    const __m128i allowed = _mm_or_si128(_mm_or_si128(is_lf, is_cr), _mm_cmpeq_epi8(v, tab));
+    const __m128i control =
+        _mm_andnot_si128(allowed, _mm_cmpeq_epi8(_mm_min_epu8(v, last_control), v));
+    const int shift = 16 * i;
+    m.lf |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(is_lf))) << shift;
+    m.cr |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(is_cr))) << shift;
+    m.control |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(control)))
+                 << shift;
   }
-  // A CR may end the last line as the remains of a line end cut short.
-  if (n > 0) bad |= control(bytes[n - 1]);
-  return bad == 0;
+#else
+  for (int i = 0; i < 64; ++i) {
+    const unsigned char c = bytes[i];
+    const std::uint64_t bit = std::uint64_t{1} << i;
+    if (c == '\n') m.lf |= bit;
+    if (c == '\r') m.cr |= bit;
+    if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') m.control |= bit;
+  }
+#endif
+  return m;
+}
+
+}  // namespace
+
+void LineCursor::scan_block() {
+  const std::size_t n = text_.size();
+  const std::size_t count = std::min<std::size_t>(64, n - block_);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text_.data() + block_);
+  // The last block is padded with blanks, which are text and end no line.
+  std::array<unsigned char, 64> padded;
+  if (count < 64) {
+    padded.fill(' ');
+    std::memcpy(padded.data(), bytes, count);
+    bytes = padded.data();
+  }
+  const BlockMasks m = classify(bytes);
+  // A CR must be followed by an LF, unless it is the file's last byte.
+  std::uint64_t lone_cr = m.cr & ~(m.lf >> 1) & ~(std::uint64_t{1} << 63);
+  if (carried_cr_ && (m.lf & 1) == 0) bad_ = true;
+  carried_cr_ = (m.cr >> 63) != 0;
+  if (block_ + 64 >= n) {
+    lone_cr &= ~(std::uint64_t{1} << (count - 1));
+    carried_cr_ = false;
+  }
+  bad_ = bad_ || m.control != 0 || lone_cr != 0;
+  // Line ends before the cursor's start are not lines of this cursor.
+  std::uint64_t newlines = m.lf;
+  if (pos_ > block_) newlines &= ~std::uint64_t{0} << (pos_ - block_);
+  newlines_ = newlines;
+  base_ = block_;
+  block_ += 64;
+}
+
+std::size_t skip_hex_items(std::string_view s) {
+  std::size_t i = 0;
+#ifdef __SSE2__
+  // Sixteen bytes "xx,xx,xx,xx,xx,x": commas at 2, 5, 8, 11 and 14, hex digits elsewhere.
+  constexpr int kCommas = 0x4924;
+  constexpr int kDigits = 0xFFFF ^ kCommas;
+  const __m128i comma = _mm_set1_epi8(',');
+  const __m128i zero = _mm_set1_epi8('0');
+  const __m128i nine = _mm_set1_epi8(9);
+  const __m128i lower = _mm_set1_epi8(0x20);
+  const __m128i a = _mm_set1_epi8('a');
+  const __m128i five = _mm_set1_epi8(5);
+  for (; i + 16 <= s.size(); i += 15) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + i));
+    // Unsigned "x - base <= limit" as "min(x - base, limit) == x - base".
+    const __m128i decimal = _mm_sub_epi8(v, zero);
+    const __m128i letter = _mm_sub_epi8(_mm_or_si128(v, lower), a);
+    const __m128i is_decimal = _mm_cmpeq_epi8(_mm_min_epu8(decimal, nine), decimal);
+    const __m128i is_letter = _mm_cmpeq_epi8(_mm_min_epu8(letter, five), letter);
+    const int digits = _mm_movemask_epi8(_mm_or_si128(is_decimal, is_letter));
+    const int commas = _mm_movemask_epi8(_mm_cmpeq_epi8(v, comma));
+    if (commas != kCommas || (digits & kDigits) != kDigits) break;
+  }
+#endif
+  return i;
+}
+
+std::size_t find_quote_or_escape(std::string_view s, std::size_t from) {
+  std::size_t i = from;
+#ifdef __SSE2__
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i escape = _mm_set1_epi8('\\');
+  for (; i + 16 <= s.size(); i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + i));
+    const int hits =
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, escape)));
+    if (hits != 0) return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(hits)));
+  }
+#endif
+  while (i < s.size() && s[i] != '"' && s[i] != '\\') ++i;
+  return i;
 }
 
 bool is_text_line(std::string_view line) {
@@ -84,24 +186,22 @@ bool parse_key_line(std::string_view l, KeyLine* key) {
   const std::string_view line = trim_trailing(l);
   if (line.size() < 2 || line.back() != ']') return false;
   const std::string_view path = line.substr(1, line.size() - 2);
-  const void* found = std::memchr(path.data(), '\\', path.size());
-  const std::size_t sep =
-      found == nullptr ? path.size()
-                       : static_cast<std::size_t>(static_cast<const char*>(found) - path.data());
+  const std::size_t sep = std::min(path.find('\\'), path.size());
   const std::string_view root_name = path.substr(0, sep);
-  const auto* root = std::find_if(kRootNames.begin(), kRootNames.end(),
-                                  [&](std::string_view r) { return equals_folded(root_name, r); });
+  // Most key lines spell their root as regedit does.
+  const auto* root = std::find(kRootNames.begin(), kRootNames.end(), root_name);
+  if (root == kRootNames.end()) {
+    root = std::find_if(kRootNames.begin(), kRootNames.end(),
+                        [&](std::string_view r) { return equals_folded(root_name, r); });
+  }
   if (root == kRootNames.end()) return false;
   const std::string_view rest = path.substr(sep);
   // Every name after the root is non-empty: no backslash right after another or at the end.
-  for (std::size_t at = 0; at < rest.size();) {
-    const void* next = std::memchr(rest.data() + at + 1, '\\', rest.size() - at - 1);
-    const std::size_t stop =
-        next == nullptr ? rest.size()
-                        : static_cast<std::size_t>(static_cast<const char*>(next) - rest.data());
-    if (stop == at + 1) return false;
-    at = stop;
+  bool empty_name = !rest.empty() && rest.back() == '\\';
+  for (std::size_t i = 1; i < rest.size(); ++i) {
+    empty_name |= rest[i] == '\\' && rest[i - 1] == '\\';
   }
+  if (empty_name) return false;
   key->root = static_cast<unsigned>(root - kRootNames.begin());
   key->rest = rest;
   return true;
