@@ -168,7 +168,7 @@ struct OwnedLine {
 std::vector<OwnedLine> generate(Generator& gen, Model* model) {
   std::vector<OwnedLine> lines{{"REGEDIT4" + gen.eol(), "", ""}};
   const auto filler = [&] {
-    while (gen.one_in(3)) {
+    for (std::uint32_t n = gen.below(3); n > 0; --n) {
       static constexpr std::array<std::string_view, 3> kComments = {"; comment", ";", ";class"};
       lines.push_back(
           {gen.one_in(2) ? gen.eol() : gen.indent() + gen.pick(kComments) + gen.eol(), "", ""});
