@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Whole runs of reg7140 on copies of the sample machine under the troubles a user meets:
-  reliability.py PROGRAM io-errors|crashes KIND [capitals] | concurrency | malformed
+  reliability.py PROGRAM io-errors|crashes KIND [capitals] | durability | concurrency | malformed
 The commands that need strace exit with 77 (skipped) without it."""
 import contextlib, os, random, re, shutil, subprocess, sys, tempfile  # noqa: E401
 from concurrent.futures import ThreadPoolExecutor
@@ -108,6 +108,24 @@ def sweep(program, action, kind, capitals):
                 problems.append(f"{what}: a clean run after it: status {status}, output {out!r}")
             problems += compare(root, [clean], f"{what}, after a clean run", killed)
     return problems
+
+
+def durability(program):
+    """Each file the run writes is flushed, renamed into place, then its directory flushed."""
+    with machine(program) as root:
+        trace = run(root, strace=["-y", "-e", "write,fchmod,ftruncate,utimensat,fsync,fdatasync,"
+                                              "rename,renameat,renameat2"])[2]
+    dirty, problems = set(), []
+    for call, path, names in re.findall(r"^\d+\s+(\w+)\((?:\d+<([^>]*)>|(.*?)\))", trace, re.M):
+        if call.startswith("rename"):
+            source, target = re.findall(r'"([^"]*)"', names)[:2]
+            problems += [f"{target} replaced by unflushed {source}"] if source in dirty else []
+            dirty = (dirty - {source}) | {os.path.dirname(target)}
+        elif call in ("fsync", "fdatasync"):
+            dirty.discard(path)
+        elif path.startswith(root):
+            dirty.add(path)
+    return problems + [f"{path}: written or renamed into, never flushed" for path in dirty]
 
 
 def concurrency(program, runs=8, rounds=10):
@@ -227,7 +245,8 @@ def main(program, command, kind=None, capitals=None):
     if command in ("io-errors", "crashes"):
         problems = sweep(program, command, kind, capitals == "capitals")
     else:
-        checks = {"concurrency": [concurrency], "malformed": [cut_registries, damaged]}[command]
+        checks = {"durability": [durability], "concurrency": [concurrency],
+                  "malformed": [cut_registries, damaged]}[command]
         problems = [problem for check in checks for problem in check(program)]
     print("".join(f"FAIL {problem}\n" for problem in problems) + f"{len(problems)} problems")
     return 1 if problems else 0
