@@ -31,9 +31,13 @@ int run(Machine& machine, int argc, const char* const* argv) {
 
   update_registry(machine.registry, reporter);
   if (switches.update_files) {
-    patch_inf_file(machine.files, machine.environment, reporter);
-    const char* program_path = (!arguments.empty() && arguments[0] != nullptr) ? arguments[0] : "";
-    update_driver_file(machine.files, machine.environment, reporter, program_path);
+    patch_inf_file(machine.text_files, machine.environment, reporter);
+    // The source disk is the directory the program was started from; a program found through
+    // the search path names none, and its own file tells where it lies.
+    std::string_view program_path =
+        (!arguments.empty() && arguments[0] != nullptr) ? arguments[0] : "";
+    if (!names_directory(program_path)) program_path = machine.environment.program_file();
+    update_driver_file(machine.file_store, machine.environment, reporter, program_path);
   }
   return 0;
 }

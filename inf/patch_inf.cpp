@@ -44,10 +44,10 @@ struct SectionName {
 };
 
 struct InfJob {
-  InfJob(Files& job_files, const Reporter& job_reporter)
+  InfJob(TextFiles& job_files, const Reporter& job_reporter)
       : files(job_files), reporter(job_reporter) {}
 
-  Files& files;
+  TextFiles& files;
   const Reporter& reporter;
   FileHandle in = kNoFile;
   FileHandle out = kNoFile;
@@ -335,7 +335,7 @@ const ReportSite* build_path(Environment& environment, std::string_view name, Pa
 
 }  // namespace
 
-void patch_inf_file(Files& files, Environment& environment, const Reporter& reporter) {
+void patch_inf_file(TextFiles& files, Environment& environment, const Reporter& reporter) {
   InfJob job{files, reporter};
   Path inf_path;
   Path new_path;

@@ -5,7 +5,7 @@
 
 #include "app/report.h"
 #include "platform/environment.h"
-#include "platform/files.h"
+#include "platform/text_files.h"
 
 namespace reg7140 {
 
@@ -31,6 +31,6 @@ enum class InfState {
   ABANDONED = 100,
 };
 
-void patch_inf_file(Files& files, Environment& environment, const Reporter& reporter);
+void patch_inf_file(TextFiles& files, Environment& environment, const Reporter& reporter);
 
 }  // namespace reg7140

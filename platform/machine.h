@@ -3,8 +3,9 @@
 
 #include "platform/console.h"
 #include "platform/environment.h"
-#include "platform/files.h"
+#include "platform/file_store.h"
 #include "platform/registry.h"
+#include "platform/text_files.h"
 #include "platform/version.h"
 
 namespace reg7140 {
@@ -13,7 +14,8 @@ struct Machine {
   Registry& registry;
   VersionSource& version;
   Environment& environment;
-  Files& files;
+  TextFiles& text_files;
+  FileStore& file_store;
   Console& console;
 };
 

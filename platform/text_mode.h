@@ -20,7 +20,7 @@
 #include <span>
 #include <string_view>
 
-#include "platform/files.h"
+#include "platform/text_files.h"
 
 namespace reg7140::text_mode {
 

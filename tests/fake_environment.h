@@ -14,6 +14,7 @@ class FakeEnvironment : public Environment {
   void set(std::string_view name, std::string value) { values_[key_of(name)] = std::move(value); }
   void unset(std::string_view name) { values_.erase(key_of(name)); }
 
+  std::string_view program_file() override { return ""; }
   const char* get_env(const char* name) override {
     auto it = values_.find(key_of(name));
     return it != values_.end() ? it->second.c_str() : nullptr;

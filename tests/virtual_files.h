@@ -10,7 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/files.h"
+#include "platform/file_store.h"
+#include "platform/text_files.h"
 #include "platform/text_mode.h"
 
 namespace reg7140::test {
@@ -35,7 +36,7 @@ struct VirtualFile {
   std::int64_t mtime = 0;
 };
 
-class VirtualFiles : public Files {
+class VirtualFiles : public TextFiles, public FileStore {
  public:
   // The disk. Directories are implicit: any path can hold a file.
   void put(std::string_view path, std::string bytes, bool read_only = false,
@@ -45,7 +46,6 @@ class VirtualFiles : public Files {
   // The file's bytes; empty when it does not exist.
   std::string contents(std::string_view path) const;
   VirtualFile* find(std::string_view path) const;
-  void set_program_file(std::string path) { program_file_ = std::move(path); }
 
   // From now on the `nth` call (counting from 1, since the start) of `op` fails with `error`.
   void fail_call(FileOp op, int nth, int error);
@@ -68,7 +68,6 @@ class VirtualFiles : public Files {
   int replace_file(std::string_view from, std::string_view to) override;
   bool file_time(std::string_view path, std::int64_t* seconds) override;
   int copy_file(std::string_view from, std::string_view to) override;
-  std::string_view program_file() override { return program_file_; }
 
  private:
   struct Stream {
@@ -95,7 +94,6 @@ class VirtualFiles : public Files {
   std::array<int, kFileOpCount> calls_{};
   std::vector<Fault> faults_;
   std::vector<std::string> write_log_;
-  std::string program_file_;
 };
 
 }  // namespace reg7140::test

@@ -38,7 +38,7 @@ struct NativeMachine::Parts {
   PosixEnvironment environment;
   PosixFiles files;
   PosixConsole console;
-  Machine machine{registry, version, environment, files, console};
+  Machine machine{registry, version, environment, files, files, console};
 };
 
 NativeMachine::NativeMachine() { parts_ = std::make_unique<Parts>(std::getenv("WINDIR")); }

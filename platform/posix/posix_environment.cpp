@@ -1,5 +1,8 @@
 #include "platform/posix/posix_environment.h"
 
+#include <unistd.h>
+
+#include <array>
 #include <cstdlib>
 #include <cstring>
 
@@ -19,6 +22,17 @@ const char* PosixEnvironment::get_env(const char* name) {
     if (i == length && text[i] == '=') return text + length + 1;
   }
   return nullptr;
+}
+
+std::string_view PosixEnvironment::program_file() {
+  if (program_.empty()) {
+    std::array<char, 4096> path;
+    const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
+    if (n > 0 && static_cast<std::size_t>(n) < path.size()) {
+      program_.assign(path.data(), static_cast<std::size_t>(n));
+    }
+  }
+  return program_;
 }
 
 }  // namespace reg7140

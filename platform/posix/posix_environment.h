@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "platform/environment.h"
 
 namespace reg7140 {
@@ -9,6 +11,10 @@ namespace reg7140 {
 class PosixEnvironment : public Environment {
  public:
   const char* get_env(const char* name) override;
+  std::string_view program_file() override;
+
+ private:
+  std::string program_;
 };
 
 }  // namespace reg7140

@@ -129,7 +129,6 @@ class ByteSink {
 
 struct PosixFiles::State {
   std::array<Stream, kMaxFiles> streams;
-  std::string program;
 
   Stream* stream(FileHandle file) {
     if (file < 0 || file >= kMaxFiles || streams[file].fd < 0) return nullptr;
@@ -384,17 +383,6 @@ int PosixFiles::copy_file(std::string_view from, std::string_view to) {
     return error;
   }
   return sync_directory(directory);
-}
-
-std::string_view PosixFiles::program_file() {
-  if (state_->program.empty()) {
-    std::array<char, 4096> path;
-    ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
-    if (n > 0 && static_cast<std::size_t>(n) < path.size()) {
-      state_->program.assign(path.data(), static_cast<std::size_t>(n));
-    }
-  }
-  return state_->program;
 }
 
 }  // namespace reg7140

@@ -4,11 +4,12 @@
 #include <cstddef>
 #include <memory>
 
-#include "platform/files.h"
+#include "platform/file_store.h"
+#include "platform/text_files.h"
 
 namespace reg7140 {
 
-class PosixFiles : public Files {
+class PosixFiles : public TextFiles, public FileStore {
  public:
   // Bytes each open file buffers, so that a large INF file takes few system calls; a CR LF pair
   // may straddle two fills.
@@ -29,7 +30,6 @@ class PosixFiles : public Files {
   int replace_file(std::string_view from, std::string_view to) override;
   bool file_time(std::string_view path, std::int64_t* seconds) override;
   int copy_file(std::string_view from, std::string_view to) override;
-  std::string_view program_file() override;
 
  private:
   struct State;

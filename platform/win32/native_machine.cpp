@@ -17,7 +17,7 @@ struct NativeMachine::Parts {
   Win32Environment environment;
   Win32Files files;
   Win32Console console;
-  Machine machine{registry, version, environment, files, console};
+  Machine machine{registry, version, environment, files, files, console};
 };
 
 NativeMachine::NativeMachine() : parts_(std::make_unique<Parts>()) {}

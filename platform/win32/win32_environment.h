@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/environment.h"
+#include "platform/fixed_text.h"
 
 namespace reg7140 {
 
@@ -9,6 +10,10 @@ class Win32Environment : public Environment {
  public:
   // The run-time matches names without regard to letter case, as Windows does.
   const char* get_env(const char* name) override;
+  std::string_view program_file() override;
+
+ private:
+  FixedText<kPathCapacity> program_;
 };
 
 }  // namespace reg7140

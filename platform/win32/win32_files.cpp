@@ -144,7 +144,6 @@ struct Win32Files::State {
   std::unique_ptr<Win32FileSystemOps> own_ops;
   FileSystemOps* ops = nullptr;
   std::array<Stream, kMaxFiles> streams;
-  PathText program;
 
   Stream* stream(FileHandle file) {
     if (file < 0 || file >= kMaxFiles || streams[file].file == nullptr) return nullptr;
@@ -292,16 +291,6 @@ int Win32Files::copy_file(std::string_view from, std::string_view to) {
   // from a write-protected disk would be installed read-only, unlike the copy of Windows 95.
   if (error == 0) _chmod(c_to.c_str(), _S_IREAD | _S_IWRITE);
   return error;
-}
-
-std::string_view Win32Files::program_file() {
-  if (state_->program.empty()) {
-    std::array<char, MAX_PATH + 1> path{};
-    const DWORD length = GetModuleFileNameA(nullptr, path.data(), MAX_PATH);
-    if (length > 0 && length < MAX_PATH)
-      state_->program.assign(std::string_view(path.data(), length));
-  }
-  return state_->program.view();
 }
 
 }  // namespace reg7140

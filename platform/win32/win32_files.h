@@ -3,7 +3,8 @@
 
 #include <memory>
 
-#include "platform/files.h"
+#include "platform/file_store.h"
+#include "platform/text_files.h"
 #include "platform/safe_replace.h"
 
 namespace reg7140 {
@@ -28,7 +29,7 @@ class Win32FileSystemOps : public FileSystemOps {
   void (*move_file_ex_)() = nullptr;
 };
 
-class Win32Files : public Files {
+class Win32Files : public TextFiles, public FileStore {
  public:
   // Replaces and copies files with the system's own operations.
   Win32Files();
@@ -48,7 +49,6 @@ class Win32Files : public Files {
   int replace_file(std::string_view from, std::string_view to) override;
   bool file_time(std::string_view path, std::int64_t* seconds) override;
   int copy_file(std::string_view from, std::string_view to) override;
-  std::string_view program_file() override;
 
  private:
   struct State;

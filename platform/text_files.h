@@ -1,11 +1,11 @@
-// File operations of the INF job and the driver job. Paths are Windows paths as the jobs build
-// them (the Windows directory, then a relative path with backslashes); each platform maps them
-// onto its own file system. Results that are an `int` are 0 on success and the C run-time's
-// errno otherwise.
+// The text files of the INF job: read and written line by line in the Windows C run-time's text
+// mode, with positions to return to, and one file put in another's place. Paths are Windows paths
+// as the job builds them (the Windows directory, then a relative path with backslashes); each
+// platform maps them onto its own file system. Results that are an `int` are 0 on success and the
+// C run-time's errno otherwise.
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <span>
 #include <string_view>
 
@@ -29,9 +29,9 @@ struct LineResult {
   int error = 0;           // errno with kError
 };
 
-class Files {
+class TextFiles {
  public:
-  virtual ~Files() = default;
+  virtual ~TextFiles() = default;
 
   // True when the file exists and its mode allows the access (the read-only attribute counts,
   // not who runs the program).
@@ -57,15 +57,6 @@ class Files {
   // Puts `from` in the place of `to` at once: `to` holds its old or its new content, never
   // nothing.
   virtual int replace_file(std::string_view from, std::string_view to) = 0;
-
-  // Last-write time in whole seconds since 1970; false when the file does not exist.
-  virtual bool file_time(std::string_view path, std::int64_t* seconds) = 0;
-  // Copies `from` over `to` so that `to` is the old or the new file, never a torn one, and keeps
-  // the source's last-write time.
-  virtual int copy_file(std::string_view from, std::string_view to) = 0;
-
-  // Full path of the running program file (for a program found through the search path).
-  virtual std::string_view program_file() = 0;
 };
 
 }  // namespace reg7140
