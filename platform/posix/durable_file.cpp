@@ -8,6 +8,8 @@
 #include <climits>
 #include <cstdlib>
 
+#include "platform/posix/raw_io.h"
+
 namespace reg7140 {
 
 namespace {
@@ -16,6 +18,16 @@ std::string directory_of(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Makes a rename in the directory survive a power loss. A failure is not reported: the new
+// content is in place by then.
+void sync_directory_of(const std::string& path) {
+  const int directory = ::open(directory_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (directory >= 0) {
+    ::fsync(directory);
+    ::close(directory);
+  }
 }
 
 }  // namespace
@@ -48,19 +60,7 @@ int DurableFile::create(const std::string& destination) {
   return 0;
 }
 
-int DurableFile::write(std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    // A write that stores nothing and reports no error has run out of room.
-    if (n == 0) return ENOSPC;
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return 0;
-}
+int DurableFile::write(std::string_view bytes) { return write_all(fd_, bytes); }
 
 int DurableFile::commit() {
   int error = ::fsync(fd_) != 0 ? errno : 0;
@@ -72,12 +72,20 @@ int DurableFile::commit() {
     return error;
   }
   temp_.clear();
-  const int directory = ::open(directory_of(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (directory >= 0) {
-    ::fsync(directory);
-    ::close(directory);
-  }
+  sync_directory_of(target_);
   return 0;
+}
+
+int replace_durably(const std::string& from, const std::string& to) {
+  // The new content must be on disk before it takes the old file's place, or a crash could leave
+  // an empty file under the old name.
+  const int fd = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  int error = ::fsync(fd) != 0 ? errno : 0;
+  ::close(fd);
+  if (error == 0 && ::rename(from.c_str(), to.c_str()) != 0) error = errno;
+  if (error == 0) sync_directory_of(to);
+  return error;
 }
 
 }  // namespace reg7140

@@ -34,4 +34,8 @@ class DurableFile {
   int fd_ = -1;
 };
 
+// Puts the file `from` in the place of `to` the same way: `from` flushed, renamed over `to`, the
+// directory flushed. 0 or errno.
+int replace_durably(const std::string& from, const std::string& to);
+
 }  // namespace reg7140

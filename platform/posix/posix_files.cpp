@@ -10,7 +10,9 @@
 #include <memory>
 #include <string>
 
+#include "platform/posix/durable_file.h"
 #include "platform/posix/host_path.h"
+#include "platform/posix/raw_io.h"
 #include "platform/text_mode.h"
 
 namespace reg7140 {
@@ -34,28 +36,6 @@ struct Stream {
   int write_error = 0;
   text_mode::ReadState read;
 };
-
-ssize_t read_retrying(int fd, char* data, std::size_t size) {
-  ssize_t n;
-  do {
-    n = ::read(fd, data, size);
-  } while (n < 0 && errno == EINTR);
-  return n;
-}
-
-int write_all(int fd, const char* data, std::size_t size, std::size_t* written) {
-  *written = 0;
-  while (*written < size) {
-    ssize_t n = ::write(fd, data + *written, size - *written);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    if (n == 0) return EIO;
-    *written += static_cast<std::size_t>(n);
-  }
-  return 0;
-}
 
 // The bytes of a stream opened for reading, for the text mode.
 class ByteSource {
@@ -96,7 +76,7 @@ class ByteSource {
 int flush(Stream& s) {
   if (s.write_error != 0) return s.write_error;
   std::size_t written = 0;
-  int error = write_all(s.fd, s.buffer.get(), s.filled, &written);
+  int error = write_all(s.fd, std::string_view(s.buffer.get(), s.filled), &written);
   s.base += static_cast<long long>(written);
   s.filled = 0;
   s.write_error = error;
@@ -269,36 +249,6 @@ int PosixFiles::close(FileHandle file) {
   return error;
 }
 
-namespace {
-
-std::string parent_directory(const std::string& host) {
-  std::size_t slash = host.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return host.substr(0, slash);
-}
-
-// Makes a completed rename survive a power loss.
-int sync_directory(const std::string& directory) {
-  int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return errno;
-  int error = 0;
-  // Some file systems cannot sync a directory; the rename itself has been done.
-  if (::fsync(fd) != 0 && errno != EINVAL) error = errno;
-  ::close(fd);
-  return error;
-}
-
-int sync_file(const std::string& host) {
-  int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno;
-  int error = ::fsync(fd) != 0 ? errno : 0;
-  ::close(fd);
-  return error;
-}
-
-}  // namespace
-
 int PosixFiles::replace_file(std::string_view from, std::string_view to) {
   std::string host_from;
   std::string host_to;
@@ -306,11 +256,7 @@ int PosixFiles::replace_file(std::string_view from, std::string_view to) {
   // in place beside a new one.
   if (int error = to_host_path_for_writing(from, &host_from); error != 0) return error;
   if (int error = to_host_path_for_writing(to, &host_to); error != 0) return error;
-  // The new content must be on disk before it takes the old file's place, or a crash could
-  // leave an empty file under the old name.
-  if (int error = sync_file(host_from); error != 0) return error;
-  if (::rename(host_from.c_str(), host_to.c_str()) != 0) return errno;
-  return sync_directory(parent_directory(host_to));
+  return replace_durably(host_from, host_to);
 }
 
 bool PosixFiles::file_time(std::string_view path, std::int64_t* seconds) {
@@ -321,68 +267,38 @@ bool PosixFiles::file_time(std::string_view path, std::int64_t* seconds) {
 }
 
 int PosixFiles::copy_file(std::string_view from, std::string_view to) {
-  std::string host_from = to_host_path(from);
   std::string host_to;
   if (int error = to_host_path_for_writing(to, &host_to); error != 0) return error;
-
-  int source = ::open(host_from.c_str(), O_RDONLY | O_CLOEXEC);
+  const int source = ::open(to_host_path(from).c_str(), O_RDONLY | O_CLOEXEC);
   if (source < 0) return errno;
-  struct stat source_status;
-  if (::fstat(source, &source_status) != 0) {
-    int error = errno;
-    ::close(source);
-    return error;
-  }
-
-  mode_t mode = 0644;
-  struct stat target_status;
-  if (::stat(host_to.c_str(), &target_status) == 0) {
-    mode = (target_status.st_mode & 07777) | S_IWUSR;
-  } else if (errno != ENOENT) {
-    int error = errno;
-    ::close(source);
-    return error;
-  }
-
-  // The copy is built beside the destination and renamed over it, so the destination is never
-  // a partly written file.
-  std::string directory = parent_directory(host_to);
-  std::string temp = directory + "/.reg7140-copy-XXXXXX";
-  int target = ::mkostemp(temp.data(), O_CLOEXEC);
-  if (target < 0) {
-    int error = errno;
-    ::close(source);
-    return error;
-  }
-
-  int error = 0;
-  std::array<char, 65536> chunk;
-  for (;;) {
-    ssize_t n = read_retrying(source, chunk.data(), chunk.size());
-    if (n < 0) {
-      error = errno;
-      break;
+  const auto copy = [source, &host_to]() -> int {
+    struct stat source_status;
+    if (::fstat(source, &source_status) != 0) return errno;
+    // The destination keeps its mode, with writing allowed.
+    mode_t mode = 0644;
+    struct stat target_status;
+    if (::stat(host_to.c_str(), &target_status) == 0) {
+      mode = (target_status.st_mode & 07777) | S_IWUSR;
+    } else if (errno != ENOENT) {
+      return errno;
     }
-    if (n == 0) break;
-    std::size_t written = 0;
-    error = write_all(target, chunk.data(), static_cast<std::size_t>(n), &written);
-    if (error != 0) break;
-  }
-  ::close(source);
-
-  if (error == 0 && ::fchmod(target, mode) != 0) error = errno;
-  if (error == 0) {
+    DurableFile target;
+    if (const int error = target.create(host_to); error != 0) return error;
+    std::array<char, 65536> chunk;
+    for (;;) {
+      const ssize_t n = read_retrying(source, chunk.data(), chunk.size());
+      if (n < 0) return errno;
+      if (n == 0) break;
+      const int error = target.write(std::string_view(chunk.data(), static_cast<std::size_t>(n)));
+      if (error != 0) return error;
+    }
     const struct timespec times[2] = {{0, UTIME_NOW}, source_status.st_mtim};
-    if (::futimens(target, times) != 0) error = errno;
-  }
-  if (error == 0 && ::fsync(target) != 0) error = errno;
-  if (::close(target) != 0 && error == 0) error = errno;
-  if (error == 0 && ::rename(temp.c_str(), host_to.c_str()) != 0) error = errno;
-  if (error != 0) {
-    ::unlink(temp.c_str());
-    return error;
-  }
-  return sync_directory(directory);
+    if (::fchmod(target.fd(), mode) != 0 || ::futimens(target.fd(), times) != 0) return errno;
+    return target.commit();
+  };
+  const int error = copy();
+  ::close(source);
+  return error;
 }
 
 }  // namespace reg7140

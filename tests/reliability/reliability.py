@@ -18,7 +18,7 @@ TIMES = {DRIVER: 830000000, "disk/zvnd32.sys": 857000000}
 CAPITALS = {INF: "NETZOR.INF", "WINDOWS/inf": "INF", DRIVER: "ZVND32.SYS"}
 SCRATCH = re.compile(r"^WINDOWS/inf/netzor\.new$", re.I)
 # A killed run cannot remove the temporary file it was filling.
-KILL_LEFTOVER = re.compile(r"^WINDOWS/(\.system\.reg|system/\.reg7140-copy-)\.?[A-Za-z0-9]{6}$")
+KILL_LEFTOVER = re.compile(r"^WINDOWS/(system/)?\.(system\.reg|zvnd32\.sys)\.[A-Za-z0-9]{6}$", re.I)
 REFUSAL = ("reg7140: Errorcode 0 returned from GetVersionEx on line 158\n"
            "This program requires Windows 95\n")
 
