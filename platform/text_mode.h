@@ -10,13 +10,20 @@
 //   int error();         errno of the failure that peek() reported
 //   long long read_at(long long offset, std::span<char> chunk);
 //                        bytes read from `offset` on, 0 at the physical end, < 0 on failure
+// and may provide, to hand over runs of plain bytes in one copy (BufferedSource):
+//   std::string_view buffered();  the bytes from peek()'s on that are at hand without a read
+//   void skip(std::size_t count);  takes that many of them
 // A byte sink provides:
 //   int put(std::string_view bytes);  0 once all are stored, otherwise errno
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <concepts>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <span>
 #include <string_view>
 
@@ -37,6 +44,42 @@ struct ReadState {
   End end = End::kNone;
   long long ctrl_z_offset = -1;  // with End::kCtrlZ
 };
+
+template <class Source>
+concept BufferedSource = requires(Source& source, std::size_t count) {
+  { source.buffered() } -> std::same_as<std::string_view>;
+  source.skip(count);
+};
+
+// Whether the text mode treats the byte specially: LF, CR and 0x1A, all below 0x1B.
+constexpr bool is_special(unsigned char c) {
+  return c <= kCtrlZByte && (c == '\n' || c == '\r' || c == kCtrlZByte);
+}
+
+// How many bytes from the start of `bytes` read as themselves.
+inline std::size_t plain_prefix(std::string_view bytes) {
+  // Eight bytes at a time: a word none of whose bytes is below 0x1B holds no special byte. The
+  // test (a borrow into a byte's top bit that the byte itself lacks) finds whether such a byte
+  // is there, not which; the bytes of that word are then looked at one by one.
+  constexpr std::uint64_t kOnes = 0x0101010101010101;
+  constexpr std::uint64_t kTops = 0x8080808080808080;
+  std::size_t i = 0;
+  while (bytes.size() - i >= sizeof(std::uint64_t)) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes.data() + i, sizeof word);
+    if (((word - kOnes * (kCtrlZByte + 1)) & ~word & kTops) == 0) {
+      i += sizeof word;
+      continue;
+    }
+    for (const std::size_t end = i + sizeof word; i < end; ++i) {
+      if (is_special(static_cast<unsigned char>(bytes[i]))) return i;
+    }
+  }
+  for (; i < bytes.size(); ++i) {
+    if (is_special(static_cast<unsigned char>(bytes[i]))) return i;
+  }
+  return bytes.size();
+}
 
 // The next character of the text, kAtEnd or kFailed.
 template <class Source>
@@ -66,9 +109,33 @@ template <class Source>
 LineResult read_line(Source& source, ReadState& state, std::span<char> buffer) {
   // No room for even one character: a caller looping until the end would never get there.
   if (buffer.size() < 2) return {LineStatus::kError, 0, EINVAL};
+  const std::size_t limit = buffer.size() - 1;
   std::size_t length = 0;
   bool at_end = false;
-  while (length < buffer.size() - 1) {
+  while (length < limit) {
+    if constexpr (BufferedSource<Source>) {
+      // The plain bytes at hand go over in one copy, and a line end at hand is taken at once;
+      // whatever else, and a refill, takes the way of one character at a time below.
+      const std::string_view at_hand = source.buffered();
+      const std::size_t room = std::min(at_hand.size(), limit - length);
+      const std::size_t count = plain_prefix(std::string_view(at_hand.data(), room));
+      if (count > 0) {
+        std::memcpy(buffer.data() + length, at_hand.data(), count);
+        source.skip(count);
+        length += count;
+      }
+      if (count < room) {
+        const char stop = at_hand[count];
+        const bool cr_lf = stop == '\r' && count + 1 < at_hand.size() && at_hand[count + 1] == '\n';
+        if (stop == '\n' || cr_lf) {
+          source.skip(cr_lf ? 2 : 1);
+          buffer[length++] = '\n';
+          break;
+        }
+      } else if (length == limit) {
+        break;
+      }
+    }
     const int c = get_char(source, state);
     if (c == kFailed) {
       buffer[0] = '\0';

@@ -79,6 +79,8 @@ class ByteSource {
     return static_cast<unsigned char>(s_.buffer[s_.next]);
   }
   void advance() { ++s_.next; }
+  std::string_view buffered() { return {s_.buffer.get() + s_.next, s_.filled - s_.next}; }
+  void skip(std::size_t count) { s_.next += count; }
   long long offset() { return s_.base + static_cast<long long>(s_.next); }
   int error() { return s_.read_error; }
   long long read_at(long long offset, std::span<char> chunk) {
