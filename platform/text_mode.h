@@ -15,6 +15,9 @@
 //   void skip(std::size_t count);  takes that many of them
 // A byte sink provides:
 //   int put(std::string_view bytes);  0 once all are stored, otherwise errno
+// and may provide, to take text straight into its buffer (BufferedSink):
+//   std::span<char> room();        the space at hand that put() would fill without storing
+//   void fill(std::size_t count);  counts that many bytes written into room() as put
 #pragma once
 
 #include <algorithm>
@@ -153,19 +156,56 @@ LineResult read_line(Source& source, ReadState& state, std::span<char> buffer) {
   return {LineStatus::kLine, length, 0};
 }
 
+template <class Sink>
+concept BufferedSink = requires(Sink& sink, std::size_t count) {
+  { sink.room() } -> std::same_as<std::span<char>>;
+  sink.fill(count);
+};
+
+// Copies `text` to `out` with every LF as CR LF; `out` has room for twice its size. Returns the
+// bytes stored.
+inline std::size_t expand_line_feeds(std::string_view text, char* out) {
+  char* const start = out;
+  const char* at = text.data();
+  const char* const end = text.data() + text.size();
+  while (at != end) {
+    const void* found = std::memchr(at, '\n', static_cast<std::size_t>(end - at));
+    const char* const stop = found != nullptr ? static_cast<const char*>(found) : end;
+    std::memcpy(out, at, static_cast<std::size_t>(stop - at));
+    out += stop - at;
+    if (stop == end) break;
+    *out++ = '\r';
+    *out++ = '\n';
+    at = stop + 1;
+  }
+  return static_cast<std::size_t>(out - start);
+}
+
 // Stores `text` with every LF as CR LF: 0, or the sink's first error.
 template <class Sink>
 int write(Sink& sink, std::string_view text) {
+  if constexpr (BufferedSink<Sink>) {
+    // With room for the text even if it were all LFs, it goes in at once and cannot fail.
+    const std::span<char> room = sink.room();
+    if (text.size() <= room.size() / 2) {
+      sink.fill(expand_line_feeds(text, room.data()));
+      return 0;
+    }
+  }
   // No substr(): its range check would link in the exception machinery, which imports
   // functions that Windows 95 lacks.
   std::size_t start = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\n') continue;
-    if (const int error = sink.put(std::string_view(text.data() + start, i - start)); error != 0) {
+  while (start < text.size()) {
+    const void* found = std::memchr(text.data() + start, '\n', text.size() - start);
+    if (found == nullptr) break;
+    const std::size_t line_feed =
+        static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+    if (const int error = sink.put(std::string_view(text.data() + start, line_feed - start));
+        error != 0) {
       return error;
     }
     if (const int error = sink.put("\r\n"); error != 0) return error;
-    start = i + 1;
+    start = line_feed + 1;
   }
   return sink.put(std::string_view(text.data() + start, text.size() - start));
 }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -109,6 +110,11 @@ int flush(Stream& s) {
 class ByteSink {
  public:
   explicit ByteSink(Stream& stream) : s_(stream) {}
+
+  std::span<char> room() {
+    return {s_.buffer.get() + s_.filled, PosixFiles::kBufferSize - s_.filled};
+  }
+  void fill(std::size_t count) { s_.filled += count; }
 
   int put(std::string_view bytes) {
     while (!bytes.empty()) {
