@@ -10,13 +10,23 @@
 //   int error();         errno of the failure that peek() reported
 //   long long read_at(long long offset, std::span<char> chunk);
 //                        bytes read from `offset` on, 0 at the physical end, < 0 on failure
+// and may provide, to hand over runs of plain bytes in one copy (BufferedSource):
+//   std::string_view buffered();  the bytes from peek()'s on that are at hand without a read
+//   void skip(std::size_t count);  takes that many of them
 // A byte sink provides:
 //   int put(std::string_view bytes);  0 once all are stored, otherwise errno
+// and may provide, to take text straight into its buffer (BufferedSink):
+//   std::span<char> room();        the space at hand that put() would fill without storing
+//   void fill(std::size_t count);  counts that many bytes written into room() as put
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <concepts>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <span>
 #include <string_view>
 
@@ -37,6 +47,42 @@ struct ReadState {
   End end = End::kNone;
   long long ctrl_z_offset = -1;  // with End::kCtrlZ
 };
+
+template <class Source>
+concept BufferedSource = requires(Source& source, std::size_t count) {
+  { source.buffered() } -> std::same_as<std::string_view>;
+  source.skip(count);
+};
+
+// Whether the text mode treats the byte specially: LF, CR and 0x1A, all below 0x1B.
+constexpr bool is_special(unsigned char c) {
+  return c <= kCtrlZByte && (c == '\n' || c == '\r' || c == kCtrlZByte);
+}
+
+// How many bytes from the start of `bytes` read as themselves.
+inline std::size_t plain_prefix(std::string_view bytes) {
+  // Eight bytes at a time: a word none of whose bytes is below 0x1B holds no special byte. The
+  // test (a borrow into a byte's top bit that the byte itself lacks) finds whether such a byte
+  // is there, not which; the bytes of that word are then looked at one by one.
+  constexpr std::uint64_t kOnes = 0x0101010101010101;
+  constexpr std::uint64_t kTops = 0x8080808080808080;
+  std::size_t i = 0;
+  while (bytes.size() - i >= sizeof(std::uint64_t)) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes.data() + i, sizeof word);
+    if (((word - kOnes * (kCtrlZByte + 1)) & ~word & kTops) == 0) {
+      i += sizeof word;
+      continue;
+    }
+    for (const std::size_t end = i + sizeof word; i < end; ++i) {
+      if (is_special(static_cast<unsigned char>(bytes[i]))) return i;
+    }
+  }
+  for (; i < bytes.size(); ++i) {
+    if (is_special(static_cast<unsigned char>(bytes[i]))) return i;
+  }
+  return bytes.size();
+}
 
 // The next character of the text, kAtEnd or kFailed.
 template <class Source>
@@ -66,9 +112,33 @@ template <class Source>
 LineResult read_line(Source& source, ReadState& state, std::span<char> buffer) {
   // No room for even one character: a caller looping until the end would never get there.
   if (buffer.size() < 2) return {LineStatus::kError, 0, EINVAL};
+  const std::size_t limit = buffer.size() - 1;
   std::size_t length = 0;
   bool at_end = false;
-  while (length < buffer.size() - 1) {
+  while (length < limit) {
+    if constexpr (BufferedSource<Source>) {
+      // The plain bytes at hand go over in one copy, and a line end at hand is taken at once;
+      // whatever else, and a refill, takes the way of one character at a time below.
+      const std::string_view at_hand = source.buffered();
+      const std::size_t room = std::min(at_hand.size(), limit - length);
+      const std::size_t count = plain_prefix(std::string_view(at_hand.data(), room));
+      if (count > 0) {
+        std::memcpy(buffer.data() + length, at_hand.data(), count);
+        source.skip(count);
+        length += count;
+      }
+      if (count < room) {
+        const char stop = at_hand[count];
+        const bool cr_lf = stop == '\r' && count + 1 < at_hand.size() && at_hand[count + 1] == '\n';
+        if (stop == '\n' || cr_lf) {
+          source.skip(cr_lf ? 2 : 1);
+          buffer[length++] = '\n';
+          break;
+        }
+      } else if (length == limit) {
+        break;
+      }
+    }
     const int c = get_char(source, state);
     if (c == kFailed) {
       buffer[0] = '\0';
@@ -86,19 +156,56 @@ LineResult read_line(Source& source, ReadState& state, std::span<char> buffer) {
   return {LineStatus::kLine, length, 0};
 }
 
+template <class Sink>
+concept BufferedSink = requires(Sink& sink, std::size_t count) {
+  { sink.room() } -> std::same_as<std::span<char>>;
+  sink.fill(count);
+};
+
+// Copies `text` to `out` with every LF as CR LF; `out` has room for twice its size. Returns the
+// bytes stored.
+inline std::size_t expand_line_feeds(std::string_view text, char* out) {
+  char* const start = out;
+  const char* at = text.data();
+  const char* const end = text.data() + text.size();
+  while (at != end) {
+    const void* found = std::memchr(at, '\n', static_cast<std::size_t>(end - at));
+    const char* const stop = found != nullptr ? static_cast<const char*>(found) : end;
+    std::memcpy(out, at, static_cast<std::size_t>(stop - at));
+    out += stop - at;
+    if (stop == end) break;
+    *out++ = '\r';
+    *out++ = '\n';
+    at = stop + 1;
+  }
+  return static_cast<std::size_t>(out - start);
+}
+
 // Stores `text` with every LF as CR LF: 0, or the sink's first error.
 template <class Sink>
 int write(Sink& sink, std::string_view text) {
+  if constexpr (BufferedSink<Sink>) {
+    // With room for the text even if it were all LFs, it goes in at once and cannot fail.
+    const std::span<char> room = sink.room();
+    if (text.size() <= room.size() / 2) {
+      sink.fill(expand_line_feeds(text, room.data()));
+      return 0;
+    }
+  }
   // No substr(): its range check would link in the exception machinery, which imports
   // functions that Windows 95 lacks.
   std::size_t start = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\n') continue;
-    if (const int error = sink.put(std::string_view(text.data() + start, i - start)); error != 0) {
+  while (start < text.size()) {
+    const void* found = std::memchr(text.data() + start, '\n', text.size() - start);
+    if (found == nullptr) break;
+    const std::size_t line_feed =
+        static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+    if (const int error = sink.put(std::string_view(text.data() + start, line_feed - start));
+        error != 0) {
       return error;
     }
     if (const int error = sink.put("\r\n"); error != 0) return error;
-    start = i + 1;
+    start = line_feed + 1;
   }
   return sink.put(std::string_view(text.data() + start, text.size() - start));
 }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -59,6 +60,8 @@ class ByteSource {
     return static_cast<unsigned char>(s_.buffer[s_.next]);
   }
   void advance() { ++s_.next; }
+  std::string_view buffered() { return {s_.buffer.get() + s_.next, s_.filled - s_.next}; }
+  void skip(std::size_t count) { s_.next += count; }
   long long offset() { return s_.base + static_cast<long long>(s_.next); }
   int error() { return s_.read_error; }
   long long read_at(long long offset, std::span<char> chunk) {
@@ -87,6 +90,11 @@ int flush(Stream& s) {
 class ByteSink {
  public:
   explicit ByteSink(Stream& stream) : s_(stream) {}
+
+  std::span<char> room() {
+    return {s_.buffer.get() + s_.filled, PosixFiles::kBufferSize - s_.filled};
+  }
+  void fill(std::size_t count) { s_.filled += count; }
 
   int put(std::string_view bytes) {
     while (!bytes.empty()) {
