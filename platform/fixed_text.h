@@ -49,7 +49,7 @@ class FixedText {
 };
 
 // MAX_PATH: the longest path that Windows takes, terminator included.
-inline constexpr std::size_t kPathCapacity = 260;
-using PathText = FixedText<kPathCapacity>;
+inline constexpr std::size_t kMaxPath = 260;
+using PathText = FixedText<kMaxPath>;
 
 }  // namespace reg7140

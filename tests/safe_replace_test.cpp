@@ -166,7 +166,7 @@ TEST(SafeReplace, SiblingNamesKeepTheDirectoryAndAShortBaseName) {
     EXPECT_EQ(name.view(), c.expected);
   }
   PathText name;
-  EXPECT_FALSE(sibling_name("C:\\" + std::string(kPathCapacity - 8, 'd') + "\\a.b", 'b', 0, &name));
+  EXPECT_FALSE(sibling_name("C:\\" + std::string(kMaxPath - 8, 'd') + "\\a.b", 'b', 0, &name));
 }
 
 TEST(SafeReplace, FixedTextRefusesTextThatDoesNotFitOrHoldsANul) {

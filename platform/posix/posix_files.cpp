@@ -14,17 +14,17 @@
 #include "platform/posix/durable_file.h"
 #include "platform/posix/host_path.h"
 #include "platform/posix/raw_io.h"
+#include "platform/stream_table.h"
 #include "platform/text_mode.h"
 
 namespace reg7140 {
 namespace {
 
-constexpr int kMaxFiles = 16;
-
 // The Windows run-time's text mode is done over the raw bytes (platform/text_mode.h).
 struct Stream {
   int fd = -1;
   bool writing = false;
+  bool is_open() const { return fd >= 0; }
   // PosixFiles::kBufferSize bytes while the file is open; only the part in use is ever touched.
   std::unique_ptr<char[]> buffer;
   // File offset of buffer[0]. Reading: `filled` bytes are buffered and `next` is the first not
@@ -116,20 +116,15 @@ class ByteSink {
 }  // namespace
 
 struct PosixFiles::State {
-  std::array<Stream, kMaxFiles> streams;
+  StreamTable<Stream> streams;
 
-  Stream* stream(FileHandle file) {
-    if (file < 0 || file >= kMaxFiles || streams[file].fd < 0) return nullptr;
-    return &streams[file];
-  }
+  Stream* stream(FileHandle file) { return streams.find(file); }
 };
 
 PosixFiles::PosixFiles() : state_(std::make_unique<State>()) {}
 
 PosixFiles::~PosixFiles() {
-  for (int i = 0; i < kMaxFiles; ++i) {
-    if (state_->streams[i].fd >= 0) close(i);
-  }
+  for (FileHandle i = 0; i < StreamTable<Stream>::kSlots; ++i) close(i);
 }
 
 bool PosixFiles::access(std::string_view path, AccessMode mode) {
@@ -149,9 +144,8 @@ void PosixFiles::make_writable(std::string_view path) {
 
 int PosixFiles::open_text(std::string_view path, OpenMode mode, FileHandle* file) {
   *file = kNoFile;
-  int slot = 0;
-  while (slot < kMaxFiles && state_->streams[slot].fd >= 0) ++slot;
-  if (slot == kMaxFiles) return EMFILE;
+  const FileHandle slot = state_->streams.free_slot();
+  if (slot == kNoFile) return EMFILE;
 
   std::string host = to_host_path(path);
   int fd = -1;

@@ -13,7 +13,7 @@ class Win32Environment : public Environment {
   std::string_view program_file() override;
 
  private:
-  FixedText<kPathCapacity> program_;
+  PathText program_;
 };
 
 }  // namespace reg7140

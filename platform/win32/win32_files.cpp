@@ -10,12 +10,12 @@
 #include <cstdlib>
 
 #include "platform/fixed_text.h"
+#include "platform/stream_table.h"
 #include "platform/text_mode.h"
 
 namespace reg7140 {
 namespace {
 
-constexpr int kMaxFiles = 16;
 constexpr int kAccessWrite = 2;
 constexpr int kAccessReadWrite = 6;
 
@@ -25,6 +25,7 @@ constexpr int kAccessReadWrite = 6;
 struct Stream {
   std::FILE* file = nullptr;
   bool writing = false;
+  bool is_open() const { return file != nullptr; }
   text_mode::ReadState read;
   // Writing: once data is lost, every later write and the close must fail too.
   int write_error = 0;
@@ -143,12 +144,9 @@ void Win32FileSystemOps::run_command(const char* command) {
 struct Win32Files::State {
   std::unique_ptr<Win32FileSystemOps> own_ops;
   FileSystemOps* ops = nullptr;
-  std::array<Stream, kMaxFiles> streams;
+  StreamTable<Stream> streams;
 
-  Stream* stream(FileHandle file) {
-    if (file < 0 || file >= kMaxFiles || streams[file].file == nullptr) return nullptr;
-    return &streams[file];
-  }
+  Stream* stream(FileHandle file) { return streams.find(file); }
 };
 
 Win32Files::Win32Files() : state_(std::make_unique<State>()) {
@@ -161,9 +159,7 @@ Win32Files::Win32Files(FileSystemOps& ops) : state_(std::make_unique<State>()) {
 }
 
 Win32Files::~Win32Files() {
-  for (int i = 0; i < kMaxFiles; ++i) {
-    if (state_->streams[i].file != nullptr) close(i);
-  }
+  for (FileHandle i = 0; i < StreamTable<Stream>::kSlots; ++i) close(i);
 }
 
 bool Win32Files::access(std::string_view path, AccessMode mode) {
@@ -180,9 +176,8 @@ void Win32Files::make_writable(std::string_view path) {
 
 int Win32Files::open_text(std::string_view path, OpenMode mode, FileHandle* file) {
   *file = kNoFile;
-  int slot = 0;
-  while (slot < kMaxFiles && state_->streams[slot].file != nullptr) ++slot;
-  if (slot == kMaxFiles) return EMFILE;
+  const FileHandle slot = state_->streams.free_slot();
+  if (slot == kNoFile) return EMFILE;
   PathText c_path;
   if (const int error = to_c_path(path, &c_path); error != 0) return error;
 

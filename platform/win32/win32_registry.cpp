@@ -13,7 +13,7 @@ HKEY to_hkey(KeyHandle key) { return reinterpret_cast<HKEY>(key); }
 KeyHandle to_handle(HKEY key) { return reinterpret_cast<KeyHandle>(key); }
 
 // Key paths and value names, NUL-terminated for the API.
-using NameText = FixedText<kPathCapacity>;
+using NameText = FixedText<kMaxPath>;
 
 // 0, or why `text` cannot be handed to the API: one with a NUL inside would name another key.
 RegStatus to_c_name(std::string_view text, NameText* out) {
