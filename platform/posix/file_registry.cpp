@@ -1,3 +1,7 @@
+// Sections of this file:
+//   1. Reading the file
+//   2. The registry's state: the loaded text, the changes, the open keys, the save
+//   3. The registry calls
 #include "platform/posix/file_registry.h"
 
 #include <fcntl.h>
@@ -18,6 +22,8 @@
 namespace reg7140 {
 
 namespace {
+
+// ---- 1. Reading the file ------------------------------------------------------------------------
 
 // A failed save reported in the codes Windows gives for the same trouble.
 RegStatus status_from_errno(int error) {
@@ -111,6 +117,8 @@ bool storable_key_name(std::string_view name) {
 
 }  // namespace
 
+// ---- 2. The registry's state: the loaded text, the changes, the open keys, the save ------------
+
 struct FileRegistry::State {
   struct OpenKey {
     RegistryStore::Key* key;
@@ -192,6 +200,8 @@ struct FileRegistry::State {
     return kErrorSuccess;
   }
 };
+
+// ---- 3. The registry calls ----------------------------------------------------------------------
 
 FileRegistry::FileRegistry(std::string host_path) : state_(std::make_unique<State>()) {
   state_->path = std::move(host_path);

@@ -1,3 +1,8 @@
+// Sections of this file:
+//   1. Open files: their buffers, bytes in and bytes out
+//   2. Attributes and opening
+//   3. Text: lines, positions, closing
+//   4. Whole files: replacing, times, copying
 #include "platform/posix/posix_files.h"
 
 #include <fcntl.h>
@@ -19,6 +24,8 @@
 
 namespace reg7140 {
 namespace {
+
+// ---- 1. Open files: their buffers, bytes in and bytes out ----------------------------------------
 
 // The Windows run-time's text mode is done over the raw bytes (platform/text_mode.h).
 struct Stream {
@@ -127,6 +134,8 @@ PosixFiles::~PosixFiles() {
   for (FileHandle i = 0; i < StreamTable<Stream>::kSlots; ++i) close(i);
 }
 
+// ---- 2. Attributes and opening ------------------------------------------------------------------
+
 bool PosixFiles::access(std::string_view path, AccessMode mode) {
   // The owner's bits stand for the read-only attribute: root would pass access(2) for any file.
   struct stat status;
@@ -197,6 +206,8 @@ int PosixFiles::open_text(std::string_view path, OpenMode mode, FileHandle* file
   return 0;
 }
 
+// ---- 3. Text: lines, positions, closing ---------------------------------------------------------
+
 LineResult PosixFiles::read_line(FileHandle file, std::span<char> buffer) {
   Stream* s = state_->stream(file);
   if (s == nullptr || s->writing) return {LineStatus::kError, 0, EBADF};
@@ -250,6 +261,8 @@ int PosixFiles::close(FileHandle file) {
   s->fd = -1;
   return error;
 }
+
+// ---- 4. Whole files: replacing, times, copying --------------------------------------------------
 
 int PosixFiles::replace_file(std::string_view from, std::string_view to) {
   std::string host_from;

@@ -1,3 +1,9 @@
+// Sections of this file:
+//   1. Keys and values as the run has reached them
+//   2. Finding and creating keys
+//   3. Reading and changing values
+//   4. Where new text goes
+//   5. The new text of the file
 #include "platform/posix/reg_store.h"
 
 #include <algorithm>
@@ -9,6 +15,8 @@
 namespace reg7140 {
 
 using namespace regedit4;
+
+// ---- 1. Keys and values as the run has reached them -------------------------------------------
 
 struct RegistryStore::Value {
   std::string name;  // as first spelled
@@ -79,6 +87,8 @@ bool is_below(std::string_view rest, std::string_view ancestor) {
 
 }  // namespace
 
+// ---- 2. Finding and creating keys ---------------------------------------------------------------
+
 RegistryStore::RegistryStore(const RegistryIndex& index) : index_(index) {}
 
 RegistryStore::~RegistryStore() = default;
@@ -144,6 +154,8 @@ RegistryStore::Key* RegistryStore::create(Key* parent, std::string_view path,
   }
   return at;
 }
+
+// ---- 3. Reading and changing values -------------------------------------------------------------
 
 void RegistryStore::read_values(Key* key) {
   if (key->values_read) return;
@@ -233,6 +245,8 @@ bool RegistryStore::differs() const {
   });
 }
 
+// ---- 4. Where new text goes ---------------------------------------------------------------------
+
 // Where a new value of a section goes: after its last value line, or else after its key line
 // and the class line right under it.
 std::size_t RegistryStore::append_point(std::size_t section) const {
@@ -285,6 +299,8 @@ std::string_view RegistryStore::eol_before(std::size_t offset) const {
 bool RegistryStore::below(const Key* key, const Key* ancestor) const {
   return key == ancestor || is_below(key->rest, ancestor->rest);
 }
+
+// ---- 5. The new text of the file ----------------------------------------------------------------
 
 RegistryStore::Text RegistryStore::render() const {
   std::vector<Edit> edits;
