@@ -24,6 +24,14 @@ struct ReportSite {
   CodeSource source;
 };
 
+// A failure of a step, to be reported once what the step held is released: where it is reported
+// and with which code; no site when the step went through.
+struct Failure {
+  const ReportSite* site = nullptr;
+  long code = 0;
+  explicit operator bool() const { return site != nullptr; }
+};
+
 inline constexpr int kSilentLevel = 0;
 inline constexpr int kDetailedLevel = 9;
 

@@ -1,3 +1,9 @@
+// Sections of this file:
+//   1. The job's data: fixed buffers, the states of the section chain
+//   2. Section names and remembered positions
+//   3. The two insertions
+//   4. The state machine, a piece of a line at a time
+//   5. The copy from start to end, and the commit
 #include "inf/patch_inf.h"
 
 #include <algorithm>
@@ -8,15 +14,18 @@
 #include <string_view>
 
 #include "inf/inf_sites.h"
-#include "platform/registry.h"
 #include "inf/inserted_text.h"
 #include "platform/ascii.h"
+#include "platform/fixed_text.h"
+#include "platform/windows_errors.h"
 
 namespace reg7140 {
 
 namespace {
 
-constexpr std::size_t kPathCapacity = 128;  // 127 characters and a terminator
+// ---- 1. The job's data: fixed buffers, the states of the section chain ------------------------
+
+constexpr std::size_t kInfPathCapacity = 128;  // 127 characters and a terminator
 constexpr std::size_t kLineCapacity = 256;
 constexpr std::size_t kReadLimit = 255;  // so a piece holds at most 254 characters
 constexpr std::size_t kNameCapacity = 256;
@@ -30,10 +39,26 @@ constexpr std::string_view kAddReg = "AddReg=";
 constexpr std::string_view kOverrideEntry = "HKR,Override,0000,1,";
 constexpr std::string_view kNdis3Entry = "HKR,Ndi\\Install,ndis3,,";
 
-struct Path {
-  std::array<char, kPathCapacity> text{};
-  std::size_t length = 0;
-  std::string_view view() const { return {text.data(), length}; }
+using InfPath = FixedText<kInfPathCapacity>;
+
+// Where the job stands in the chain of sections from the manufacturer's to the adapter's
+// registry sections.
+enum class State {
+  kSeekManufacturer,
+  kSeekModel,
+  kSeekInstallSection,
+  kSeekInstallAddReg,
+  kSeekFirstRegSection,
+  kScanFirstRegSection,
+  kScanFirstRegMarked,  // a comment line of the section is remembered
+  kSeekSecondRegSection,
+  kSeekNdis3Line,
+  kSeekNdis3Section,
+  kSeekNdis3AddReg,
+  kSeekNdis3RegSection,
+  kScanNdis3RegSection,
+  kFinished,
+  kAbandoned,
 };
 
 // A bracketed section name as the job compares it with header lines.
@@ -48,10 +73,10 @@ struct InfJob {
       : files(job_files), reporter(job_reporter) {}
 
   TextFiles& files;
-  const Reporter& reporter;
+  const Reporter& reporter;  // for the reports of an abandoned edit; the copy goes on after them
   FileHandle in = kNoFile;
   FileHandle out = kNoFile;
-  InfState state = InfState::SEEK_MANUFACTURER;
+  State state = State::kSeekManufacturer;
   bool inserted = false;
   std::array<char, kLineCapacity> line{};
   std::size_t line_length = 0;
@@ -59,6 +84,8 @@ struct InfJob {
   SectionName second_section_name;
   std::array<char, kLineCapacity> saved_line{};
   std::size_t saved_length = 0;
+  // Where to go back to for an insertion in front of a remembered line.
+  bool remembered = false;
   long saved_in_pos = 0;
   long saved_out_pos = 0;
 };
@@ -101,72 +128,47 @@ std::size_t take_name_after(SectionName& name, std::string_view piece, char star
   return take_name(name, piece, at + 1, stops);
 }
 
-// Closes what is open and reports: a failure that ends the job.
-void fail(InfJob& job, const ReportSite& site, long code) {
-  if (job.in != kNoFile) job.files.close(job.in);
-  if (job.out != kNoFile) job.files.close(job.out);
-  job.in = kNoFile;
-  job.out = kNoFile;
-  report_error(job.reporter, site, code);
-}
+// ---- 2. Section names and remembered positions ------------------------------------------------
 
+// The chain broke: nothing is inserted, and the copy goes on to the end unchanged.
 void abandon(InfJob& job, const ReportSite& site) {
-  report_error(job.reporter, site, 0);
-  job.state = InfState::ABANDONED;
+  report_error(job.reporter, site);
+  job.state = State::kAbandoned;
 }
 
-bool positions_remembered(const InfJob& job) {
-  return job.saved_in_pos != 0 && job.saved_out_pos != 0;
-}
-
-void forget_positions(InfJob& job) {
-  job.saved_in_pos = 0;
-  job.saved_out_pos = 0;
-}
+void forget_positions(InfJob& job) { job.remembered = false; }
 
 // Remembers where the next input line starts and where the current line is about to be written.
-bool remember_positions(InfJob& job) {
-  long in_pos = 0;
-  long out_pos = 0;
-  int error = job.files.tell(job.in, &in_pos);
-  if (error == 0) error = job.files.tell(job.out, &out_pos);
-  if (error != 0) {
-    // Writing on at the current position would leave lines in the copy twice.
-    fail(job, site::kReposition, error);
-    return false;
-  }
-  job.saved_in_pos = in_pos;
-  job.saved_out_pos = out_pos;
-  return true;
+// Writing on after a failure here would leave lines in the copy twice.
+Failure remember_positions(InfJob& job) {
+  int error = job.files.tell(job.in, &job.saved_in_pos);
+  if (error == 0) error = job.files.tell(job.out, &job.saved_out_pos);
+  if (error != 0) return {&site::kReposition, error};
+  job.remembered = true;
+  return {};
 }
 
 // Moves both files back to the remembered line, so the insertion lands in front of it.
-bool rewind_to_remembered(InfJob& job) {
+Failure rewind_to_remembered(InfJob& job) {
   int error = job.files.seek(job.in, job.saved_in_pos);
   if (error == 0) error = job.files.seek(job.out, job.saved_out_pos);
-  if (error != 0) {
-    fail(job, site::kReposition, error);
-    return false;
-  }
-  return true;
+  if (error != 0) return {&site::kReposition, error};
+  return {};
 }
 
-bool insert_override(InfJob& job) {
-  job.state = InfState::INSERT_OVERRIDE;
-  const bool rewind = positions_remembered(job);
-  if (rewind && !rewind_to_remembered(job)) return false;
+// ---- 3. The two insertions ----------------------------------------------------------------------
+
+Failure insert_override(InfJob& job) {
+  const bool rewind = job.remembered;
+  if (rewind) {
+    if (const Failure failure = rewind_to_remembered(job)) return failure;
+  }
   for (std::size_t i = 0; i < kOverrideLineCount; ++i) {
     const int error = job.files.write(job.out, override_line(i));
-    if (error != 0) {
-      fail(job, site::kWriteOverrideBlock, error);
-      return false;
-    }
+    if (error != 0) return {&site::kWriteOverrideBlock, error};
   }
   const int error = job.files.write(job.out, "\n");
-  if (error != 0) {
-    fail(job, site::kWriteOverrideEnd, error);
-    return false;
-  }
+  if (error != 0) return {&site::kWriteOverrideEnd, error};
   if (rewind) {
     // The remembered comment line is written next, and the input goes on after it.
     std::memcpy(job.line.data(), job.saved_line.data(), job.saved_length);
@@ -174,24 +176,19 @@ bool insert_override(InfJob& job) {
     forget_positions(job);
   }
   job.inserted = true;
-  job.state = InfState::SEEK_SECOND_REG_SECTION;
-  return true;
+  job.state = State::kSeekSecondRegSection;
+  return {};
 }
 
-bool insert_memory_base(InfJob& job) {
-  job.state = InfState::INSERT_MEMORY_BASE;
-  const bool rewind = positions_remembered(job);
-  if (rewind && !rewind_to_remembered(job)) return false;
+Failure insert_memory_base(InfJob& job) {
+  const bool rewind = job.remembered;
+  if (rewind) {
+    if (const Failure failure = rewind_to_remembered(job)) return failure;
+  }
   int error = job.files.write(job.out, kMemoryBaseLine);
-  if (error != 0) {
-    fail(job, site::kWriteMemoryBase, error);
-    return false;
-  }
+  if (error != 0) return {&site::kWriteMemoryBase, error};
   error = job.files.write(job.out, "\n");
-  if (error != 0) {
-    fail(job, site::kWriteMemoryBaseEnd, error);
-    return false;
-  }
+  if (error != 0) return {&site::kWriteMemoryBaseEnd, error};
   if (rewind) {
     // The remembered empty line.
     job.line[0] = '\n';
@@ -199,38 +196,40 @@ bool insert_memory_base(InfJob& job) {
     forget_positions(job);
   }
   job.inserted = true;
-  job.state = InfState::FINISHED;
-  return true;
+  job.state = State::kFinished;
+  return {};
 }
 
-// The current state's action on the piece in `line`. False when a failure ended the job.
-bool handle_piece(InfJob& job, bool starts_line) {
+// ---- 4. The state machine, a piece of a line at a time ---------------------------------------
+
+// The current state's action on the piece in `line`; a failure ends the job.
+Failure handle_piece(InfJob& job, bool starts_line) {
   const std::string_view piece(job.line.data(), job.line_length);
-  if (job.state == InfState::SEEK_NDIS3_REG_SECTION) forget_positions(job);
+  if (job.state == State::kSeekNdis3RegSection) forget_positions(job);
   // The rest of a long line is no line of its own: a '[' or a line feed in it means nothing.
   if (!starts_line) {
-    if (job.state == InfState::ABANDONED) job.inserted = false;
-    return true;
+    if (job.state == State::kAbandoned) job.inserted = false;
+    return {};
   }
 
   switch (job.state) {
-    case InfState::SEEK_MANUFACTURER:
-      if (starts_with_folded(piece, kManufacturerHeader)) job.state = InfState::SEEK_MODEL;
+    case State::kSeekManufacturer:
+      if (starts_with_folded(piece, kManufacturerHeader)) job.state = State::kSeekModel;
       break;
-    case InfState::SEEK_MODEL:
+    case State::kSeekModel:
       if (piece.find(kDeviceId) != std::string_view::npos) {
         take_name_after(job.section_name, piece, '=', ",\n");
-        job.state = InfState::SEEK_INSTALL_SECTION;
+        job.state = State::kSeekInstallSection;
       } else if (is_header(piece)) {
         abandon(job, site::kNoModelLine);
       }
       break;
-    case InfState::SEEK_INSTALL_SECTION:
+    case State::kSeekInstallSection:
       if (starts_with_folded(piece, job.section_name.view())) {
-        job.state = InfState::SEEK_INSTALL_ADDREG;
+        job.state = State::kSeekInstallAddReg;
       }
       break;
-    case InfState::SEEK_INSTALL_ADDREG:
+    case State::kSeekInstallAddReg:
       if (starts_with_folded(piece, kAddReg)) {
         const std::size_t stop = take_name_after(job.section_name, piece, '=', ",\n");
         if (stop < piece.size() && piece[stop] == ',') {
@@ -238,169 +237,179 @@ bool handle_piece(InfJob& job, bool starts_line) {
         } else {
           take_missing_name(job.second_section_name);
         }
-        job.state = InfState::SEEK_FIRST_REG_SECTION;
+        job.state = State::kSeekFirstRegSection;
       } else if (is_header(piece)) {
         abandon(job, site::kNoInstallAddReg);
       }
       break;
-    case InfState::SEEK_FIRST_REG_SECTION:
+    case State::kSeekFirstRegSection:
       if (starts_with_folded(piece, job.section_name.view())) {
-        job.state = InfState::SCAN_FIRST_REG_SECTION;
+        job.state = State::kScanFirstRegSection;
       }
       break;
-    case InfState::SCAN_FIRST_REG_SECTION:
+    case State::kScanFirstRegSection:
       if (starts_with_folded(piece, kOverrideEntry)) {
-        job.state = InfState::SEEK_SECOND_REG_SECTION;
+        job.state = State::kSeekSecondRegSection;
       } else if (is_header(piece)) {
         return insert_override(job);
       } else if (is_comment(piece)) {
         std::memcpy(job.saved_line.data(), piece.data(), piece.size());
         job.saved_length = piece.size();
-        if (!remember_positions(job)) return false;
-        job.state = InfState::SCAN_FIRST_REG_MARKED;
+        if (const Failure failure = remember_positions(job)) return failure;
+        job.state = State::kScanFirstRegMarked;
       }
       break;
-    case InfState::SCAN_FIRST_REG_MARKED:
+    case State::kScanFirstRegMarked:
       if (starts_with_folded(piece, kOverrideEntry)) {
-        job.state = InfState::SEEK_SECOND_REG_SECTION;
+        job.state = State::kSeekSecondRegSection;
       } else if (is_header(piece)) {
         return insert_override(job);
       }
       break;
-    case InfState::SEEK_SECOND_REG_SECTION:
+    case State::kSeekSecondRegSection:
       if (starts_with_folded(piece, job.second_section_name.view())) {
-        job.state = InfState::SEEK_NDIS3_LINE;
+        job.state = State::kSeekNdis3Line;
       }
       break;
-    case InfState::SEEK_NDIS3_LINE:
+    case State::kSeekNdis3Line:
       if (starts_with_folded(piece, kNdis3Entry)) {
         take_name_after(job.section_name, piece, '"', "\"\n");
-        job.state = InfState::SEEK_NDIS3_SECTION;
+        job.state = State::kSeekNdis3Section;
       } else if (is_header(piece)) {
         abandon(job, site::kNoNdis3Line);
       }
       break;
-    case InfState::SEEK_NDIS3_SECTION:
+    case State::kSeekNdis3Section:
       if (starts_with_folded(piece, job.section_name.view())) {
-        job.state = InfState::SEEK_NDIS3_ADDREG;
+        job.state = State::kSeekNdis3AddReg;
       }
       break;
-    case InfState::SEEK_NDIS3_ADDREG:
+    case State::kSeekNdis3AddReg:
       if (starts_with_folded(piece, kAddReg)) {
         take_name_after(job.section_name, piece, '=', " \n");
-        job.state = InfState::SEEK_NDIS3_REG_SECTION;
+        job.state = State::kSeekNdis3RegSection;
       } else if (is_header(piece)) {
         abandon(job, site::kNoNdis3AddReg);
       }
       break;
-    case InfState::SEEK_NDIS3_REG_SECTION:
+    case State::kSeekNdis3RegSection:
       if (starts_with_folded(piece, job.section_name.view())) {
-        job.state = InfState::SCAN_NDIS3_REG_SECTION;
+        job.state = State::kScanNdis3RegSection;
       }
       break;
-    case InfState::SCAN_NDIS3_REG_SECTION:
+    case State::kScanNdis3RegSection:
       if (starts_with_folded(piece, kMemoryBaseLine)) {
-        job.state = InfState::FINISHED;
+        job.state = State::kFinished;
       } else if (is_empty_line(piece)) {
-        if (job.saved_in_pos == 0 && job.saved_out_pos == 0 && !remember_positions(job)) {
-          return false;
+        if (!job.remembered) {
+          if (const Failure failure = remember_positions(job)) return failure;
         }
       } else if (is_header(piece)) {
         return insert_memory_base(job);
       }
       break;
-    case InfState::INSERT_OVERRIDE:
-    case InfState::INSERT_MEMORY_BASE:
-    case InfState::FINISHED:
+    case State::kFinished:
       break;
-    case InfState::ABANDONED:
+    case State::kAbandoned:
       job.inserted = false;
       break;
   }
-  return true;
+  return {};
 }
 
-// The Windows directory followed by `name`; null when it fits, else the site to report.
-const ReportSite* build_path(Environment& environment, std::string_view name, Path& path) {
+// ---- 5. The copy from start to end, and the commit ----------------------------------------------
+
+// The Windows directory followed by `name`.
+Failure build_path(Environment& environment, std::string_view name, InfPath* path) {
   const char* windir = environment.get_env("WINDIR");
-  if (windir == nullptr || *windir == '\0') return &site::kInfNoWindir;
-  const std::string_view directory(windir);
-  if (directory.size() + name.size() > kPathCapacity - 1) return &site::kInfPathTooLong;
-  std::memcpy(path.text.data(), directory.data(), directory.size());
-  std::memcpy(path.text.data() + directory.size(), name.data(), name.size());
-  path.length = directory.size() + name.size();
-  path.text[path.length] = '\0';
-  return nullptr;
+  if (windir == nullptr || *windir == '\0') return {&site::kInfNoWindir, 0};
+  if (!path->assign(windir) || !path->append(name)) {
+    return {&site::kInfPathTooLong, kErrorFilenameExcedRange};
+  }
+  return {};
+}
+
+// A text file open for the length of a scope.
+class ScopedFile {
+ public:
+  explicit ScopedFile(TextFiles& files) : files_(files) {}
+  ScopedFile(const ScopedFile&) = delete;
+  ScopedFile& operator=(const ScopedFile&) = delete;
+  ~ScopedFile() { close(); }
+  FileHandle* receive() { return &handle_; }
+  FileHandle get() const { return handle_; }
+  // 0, or the error of a write that surfaces only now.
+  int close() {
+    const int error = handle_ != kNoFile ? files_.close(handle_) : 0;
+    handle_ = kNoFile;
+    return error;
+  }
+
+ private:
+  TextFiles& files_;
+  FileHandle handle_ = kNoFile;
+};
+
+// Copies the INF file into the scratch file piece by piece, through the state machine. Both
+// files are closed when it returns; `commit` tells whether the copy is to replace the INF file.
+Failure copy_inf(InfJob& job, Environment& environment, std::string_view inf_path,
+                 InfPath* new_path, bool* commit) {
+  ScopedFile in(job.files);
+  ScopedFile out(job.files);
+  int error = job.files.open_text(inf_path, OpenMode::kReadText, in.receive());
+  if (error != 0) return {&site::kOpenInf, error};
+  if (const Failure failure = build_path(environment, kNewName, new_path)) return failure;
+  error = job.files.open_text(new_path->view(), OpenMode::kWriteText, out.receive());
+  if (error != 0) return {&site::kCreateScratch, error};
+  job.in = in.get();
+  job.out = out.get();
+
+  bool at_line_start = true;
+  bool ended_cleanly = false;
+  for (;;) {
+    const LineResult result = job.files.read_line(job.in, std::span(job.line.data(), kReadLimit));
+    if (result.status == LineStatus::kEndOfFile) {
+      ended_cleanly = job.files.ended_cleanly(job.in);
+      break;
+    }
+    if (result.status != LineStatus::kLine) return {&site::kReadInf, result.error};
+    job.line_length = std::min(result.length, kReadLimit - 1);
+    if (const Failure failure = handle_piece(job, at_line_start)) return failure;
+    // After a rewind this is the remembered line, so it tells how the re-read input goes on.
+    at_line_start = job.line_length > 0 && job.line[job.line_length - 1] == '\n';
+    error = job.files.write(job.out, std::string_view(job.line.data(), job.line_length));
+    if (error != 0) return {&site::kWriteLine, error};
+  }
+
+  in.close();
+  // A write error can surface only now; the copy must not replace the INF file then.
+  if (const int close_error = out.close(); close_error != 0) {
+    return {&site::kCloseScratch, close_error};
+  }
+  if (job.inserted && !ended_cleanly) return {&site::kDataAfterEofMark, 0};
+  *commit = job.inserted;
+  return {};
 }
 
 }  // namespace
 
 void patch_inf_file(TextFiles& files, Environment& environment, const Reporter& reporter) {
-  InfJob job{files, reporter};
-  Path inf_path;
-  Path new_path;
-
-  if (const ReportSite* failure = build_path(environment, kInfName, inf_path)) {
-    report_error(reporter, *failure, failure == &site::kInfPathTooLong ? kErrorFilenameExcedRange : 0);
+  InfPath inf_path;
+  if (const Failure failure = build_path(environment, kInfName, &inf_path)) {
+    report_error(reporter, *failure.site, failure.code);
     return;
   }
   // A read-only INF file could not be replaced by the patched copy.
   if (!files.access(inf_path.view(), AccessMode::kReadWrite)) files.make_writable(inf_path.view());
-  int error = files.open_text(inf_path.view(), OpenMode::kReadText, &job.in);
-  if (error != 0) {
-    job.in = kNoFile;
-    fail(job, site::kOpenInf, error);
+  InfJob job{files, reporter};
+  InfPath new_path;
+  bool commit = false;
+  if (const Failure failure = copy_inf(job, environment, inf_path.view(), &new_path, &commit)) {
+    report_error(reporter, *failure.site, failure.code);
     return;
   }
-  if (const ReportSite* failure = build_path(environment, kNewName, new_path)) {
-    fail(job, *failure, failure == &site::kInfPathTooLong ? kErrorFilenameExcedRange : 0);
-    return;
-  }
-  error = files.open_text(new_path.view(), OpenMode::kWriteText, &job.out);
-  if (error != 0) {
-    job.out = kNoFile;
-    fail(job, site::kCreateScratch, error);
-    return;
-  }
-
-  bool at_line_start = true;
-  bool ended_cleanly = false;
-  for (;;) {
-    const LineResult result = files.read_line(job.in, std::span(job.line.data(), kReadLimit));
-    if (result.status == LineStatus::kEndOfFile) {
-      ended_cleanly = files.ended_cleanly(job.in);
-      break;
-    }
-    if (result.status != LineStatus::kLine) {
-      fail(job, site::kReadInf, result.error);
-      return;
-    }
-    job.line_length = std::min(result.length, kReadLimit - 1);
-    if (!handle_piece(job, at_line_start)) return;
-    // After a rewind this is the remembered line, so it tells how the re-read input goes on.
-    at_line_start = job.line_length > 0 && job.line[job.line_length - 1] == '\n';
-    error = files.write(job.out, std::string_view(job.line.data(), job.line_length));
-    if (error != 0) {
-      fail(job, site::kWriteLine, error);
-      return;
-    }
-  }
-
-  files.close(job.in);
-  job.in = kNoFile;
-  // A write error can surface only now; the copy must not replace the INF file then.
-  error = files.close(job.out);
-  job.out = kNoFile;
-  if (error != 0) {
-    report_error(reporter, site::kCloseScratch, error);
-    return;
-  }
-  if (!job.inserted) return;
-  if (!ended_cleanly) {
-    report_error(reporter, site::kDataAfterEofMark, 0);
-    return;
-  }
-  error = files.replace_file(new_path.view(), inf_path.view());
+  if (!commit) return;
+  const int error = files.replace_file(new_path.view(), inf_path.view());
   if (error != 0) report_error(reporter, site::kReplaceInf, error);
 }
 

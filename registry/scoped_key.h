@@ -24,12 +24,4 @@ class ScopedKey {
   KeyHandle key_ = kNoKey;
 };
 
-// A failure of a step: where it is reported and with which code; no site when the step went
-// through.
-struct Failure {
-  const ReportSite* site = nullptr;
-  long code = 0;
-  explicit operator bool() const { return site != nullptr; }
-};
-
 }  // namespace reg7140
