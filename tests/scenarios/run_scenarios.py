@@ -2,7 +2,7 @@
 """Runs reg7140 on scenario machines, small overlays on the sample machine (README, "Scenarios"),
 and checks what it printed and left behind: on a temporary copy of the machine (backend posix),
 or the Windows build on a Wine prefix that the scenarios share one after another (backend wine)."""
-import glob, os, re, shutil, subprocess, sys, tempfile  # noqa: E401
+import glob, os, pathlib, re, shutil, subprocess, sys, tempfile  # noqa: E401
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SAMPLE, CLEAN = os.path.join(HERE, "..", "..", "sample"), os.path.join(HERE, "clean_run")
@@ -10,7 +10,8 @@ REG = "WINDOWS/system.reg"
 SETTINGS = dict(args="", exit="0", version="win95", windir="", argv0="", machine="", move="",
                 remove="", mtime="", readonly="", changes="", writable="", rerun="no",
                 backends="posix,wine")
-MTIMES = "WINDOWS/system/zvnd32.sys=830000000,disk/zvnd32.sys=857000000"  # installed one older
+DRIVERS = ("disk/zvnd32.sys", "WINDOWS/system/zvnd32.sys")  # on the source disk, installed
+MTIMES = f"{DRIVERS[0]}=857000000,{DRIVERS[1]}=830000000"  # the installed one is older
 VERSION_KEY = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion"
 VERSIONS = {"win95": "4.00.950", "win98": "4.10.1998", "nt40": "4.0", "win2k": "5.0"}
 DETAIL = re.compile(r"reg7140: Errorcode -?\d+ returned from .* on line \d+")
@@ -23,10 +24,8 @@ def split(text):
 
 
 def read(*parts):
-    if not os.path.isfile(os.path.join(*parts)):
-        return b""
-    with open(os.path.join(*parts), "rb") as f:
-        return f.read()
+    path = pathlib.Path(*parts)
+    return path.read_bytes() if path.is_file() else b""
 
 
 def read_settings(directory):
@@ -204,8 +203,8 @@ def differences(expected, actual):
         if e != a:
             at = next((i for i, (x, y) in enumerate(zip(e or "", a or "")) if x != y),
                       min(len(e or ""), len(a or "")))
-            out.append(f"{key}: at {at}, expected {'nothing' if e is None else repr(e[at:at + 300])}"
-                       f", got {'nothing' if a is None else repr(a[at:at + 300])}")
+            out.append(f"{key}: at {at}, expected {'nothing' if e is None else repr(e[at:at + 80])}"
+                       f", got {'nothing' if a is None else repr(a[at:at + 80])}")
     return out
 
 
@@ -250,7 +249,7 @@ def expectation(directory, settings, files, text):
         if name:
             files[find(files, name)] = clean[name]
         if change == "driver":  # the source disk's driver installed
-            files[find(files, "WINDOWS/system/zvnd32.sys")] = files["disk/zvnd32.sys"]
+            files[find(files, DRIVERS[1])] = files[DRIVERS[0]]
     patch(files, read(directory, "expect.diff"))
     return files, registry(edit_registry(text, read(directory, "expect.reg").decode("latin-1")))
 
@@ -277,7 +276,11 @@ def run_scenario(directory, backend):
                             exit=settings["exit"])
             status, out = backend.run(settings, args)
             after = dict(backend.files(), **flat(backend.registry()))
+            expected[REG] = after.get(REG)  # compared by content; a second run keeps its bytes too
             problems = differences(expected, dict(after, output=out, exit=str(status)))
+            if "driver" in split(settings["changes"]):  # installed with the source's last-write time
+                times = {rel: int(os.stat(backend.path(find(after, rel))).st_mtime) for rel in DRIVERS}
+                problems += [] if len(set(times.values())) == 1 else [f"driver times differ: {times}"]
             for rel in split(settings["writable"]):
                 # The owner's write bit stands for the read-only attribute, as on every backend.
                 if not os.path.exists(backend.path(rel)) or not os.stat(backend.path(rel)).st_mode & 0o200:
@@ -309,10 +312,9 @@ class Posix:
         os.chmod(self.path(self.program_file), 0o755)
 
     def files(self):
-        """The machine's files; the registry is compared by content, and a scratch copy that the
-        INF job had nothing to insert into may stay."""
+        """The machine's files; a scratch copy that the INF job had nothing to insert into may stay."""
         return {rel: data for top in self.tops for rel, data in read_tree(self.path(top), top).items()
-                if rel != REG and not rel.lower().endswith("/netzor.new")}
+                if not rel.lower().endswith("/netzor.new")}
 
     def registry(self):
         return registry(registry_text(self.path(REG)))
