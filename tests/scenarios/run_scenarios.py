@@ -1,399 +1,449 @@
 #!/usr/bin/env python3
-"""Runs reg7140 on scenario machines and compares what it printed and left behind.
+"""Runs reg7140 on scenario machines, small overlays on the sample machine (README, "Scenarios"),
+and checks what it printed and left behind: on a temporary copy of the machine (backend posix),
+or the Windows build on a Wine prefix that the scenarios share one after another (backend wine)."""
+import glob, os, pathlib, re, shutil, subprocess, sys, tempfile  # noqa: E401
 
-A scenario is a directory:
-  scenario.txt   key=value lines (see SETTINGS below)
-  machine/       the machine before the run: WINDOWS/ (system.reg without version keys,
-                 inf/, system/) and the source disk disk/
-  stdout.txt     standard output expected at reporting level 9 (or for `args` as given)
-  expect/        files expected after the run, relative to the machine; expect/WINDOWS/system.reg
-                 is compared by content (keys, value names, types, bytes), every other file byte
-                 for byte. Without expect/WINDOWS/system.reg the registry must be unchanged.
-
-The Windows version is a property of the scenario; each backend maps it onto its machine.
-
-A backend provides prepare(root, settings) and run(root, settings, args) -> (status, stdout),
-registry(root) and filter_registry(parsed) (the part of a registry that it compares),
-path(root, rel) (where the machine's file `rel` lies) and snapshot(root) (the machine's files),
-and compare_classes. The posix backend runs the program on `root` itself; the wine backend
-(wine_backend.py) runs the Windows build on a Wine prefix that `root` is copied into.
-"""
-import argparse
-import os
-import re
-import shutil
-import subprocess
-import sys
-import tempfile
-
-SETTINGS = {
-    "args": "",          # arguments; {level} is replaced by each of `levels`
-    "levels": "",        # e.g. 0,1,9: run once per level, deriving the output from stdout.txt
-    "version": "win95",  # win95, win98, nt40, win2k; on POSIX also none (no version keys)
-    "exit": "0",
-    "program": "disk/reg7140",  # where the program lies and is started from, in the machine
-    "argv0": "",         # argument 0 as given to the program; empty: the program's full path
-    "windir": "WINDOWS", # the Windows directory in the machine; "unset" leaves WINDIR unset
-    "readonly": "",      # comma-separated files made read-only before the run
-    "mtime": "",         # comma-separated file=seconds pairs set before the run
-    "rerun": "no",       # yes: a second run must change nothing
-    "absent": "",        # comma-separated files that must not exist after the run
-    "writable": "",      # comma-separated files that must not be read-only after the run
-    "backends": "posix,wine",
-}
-
-VERSION_KEYS = {
-    "win95": '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion]\r\n'
-             '"VersionNumber"="4.00.950"\r\n',
-    "win98": '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion]\r\n'
-             '"VersionNumber"="4.10.1998"\r\n',
-    "nt40": '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion]\r\n'
-            '"CurrentVersion"="4.0"\r\n',
-    "win2k": '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion]\r\n'
-             '"CurrentVersion"="5.0"\r\n',
-    "none": "",
-}
-
-DETAIL = re.compile(r"^reg7140: Errorcode -?\d+ returned from .* on line \d+$")
+HERE = os.path.dirname(os.path.abspath(__file__))
+SAMPLE, CLEAN = os.path.join(HERE, "..", "..", "sample"), os.path.join(HERE, "clean_run")
+REG = "WINDOWS/system.reg"
+SETTINGS = dict(args="", exit="0", version="win95", windir="", argv0="", machine="", move="",
+                remove="", mtime="", readonly="", changes="", writable="", rerun="no",
+                backends="posix,wine")
+DRIVERS = ("disk/zvnd32.sys", "WINDOWS/system/zvnd32.sys")  # on the source disk, installed
+MTIMES = f"{DRIVERS[0]}=857000000,{DRIVERS[1]}=830000000"  # the installed one is older
+VERSION_KEY = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion"
+VERSIONS = {"win95": "4.00.950", "win98": "4.10.1998", "nt40": "4.0", "win2k": "5.0"}
+DETAIL = re.compile(r"reg7140: Errorcode -?\d+ returned from .* on line \d+")
+VALUE = re.compile(r'(@|"((?:[^"\\]|\\.)*)")=(.*)')
+LINES = re.compile(r"[^\n]*\n|[^\n]+$")
 
 
-def read_settings(directory):
-    settings = dict(SETTINGS)
-    path = os.path.join(directory, "scenario.txt")
-    with open(path, encoding="utf-8") as f:
-        for number, line in enumerate(f, 1):
-            line = line.rstrip("\n")
-            if not line or line.startswith("#"):
-                continue
-            key, sep, value = line.partition("=")
-            if not sep or key not in SETTINGS:
-                raise SystemExit(f"{path}:{number}: unknown setting {line!r}")
-            settings[key] = value
-    return settings
-
-
-def split_list(text):
+def split(text):
     return [item.strip() for item in text.split(",") if item.strip()]
 
 
-def output_at_level(detailed, level):
-    """The output at `level`, from the output at level 9: reports lose their first line at
-    levels 1 to 8 and print nothing at 0; the usage text prints at every level."""
-    if level == 9:
-        return detailed
+def read(*parts):
+    path = pathlib.Path(*parts)
+    return path.read_bytes() if path.is_file() else b""
+
+
+def read_settings(directory):
+    settings, stdout = dict(SETTINGS), ""
+    for line in read(directory, "scenario.txt").decode("latin-1").splitlines():
+        key, _, value = line.partition("=")
+        if key == "stdout":  # a line of the output at level 9, or @FILE: the lines of FILE here
+            stdout += read(HERE, value[1:]).decode("latin-1") if value[:1] == "@" else value + "\n"
+        elif line and not line.startswith("#"):
+            if key not in SETTINGS:
+                raise SystemExit(f"{directory}/scenario.txt: unknown setting {line!r}")
+            settings[key] = value
+    return settings, stdout
+
+
+def at_level(detailed, level):
+    """Reports lose their first line at levels 1 to 8 and print nothing at 0; the usage text
+    prints at every level."""
     lines = detailed.split("\n")
+    drop = {i + j for i, line in enumerate(lines) if level < 9 and DETAIL.fullmatch(line)
+            for j in range(1 + (level == 0))}
+    return "\n".join(line for i, line in enumerate(lines) if i not in drop)
+
+
+# --- registry files and diffs ----------------------------------------------------------------
+
+def groups(lines):
+    """Lines as REGEDIT reads them: a hex value with the lines its backslashes continue onto."""
     out = []
-    skip_next = False
     for line in lines:
-        if skip_next:
-            skip_next = False
-            continue
-        if DETAIL.match(line):
-            if level == 0:
-                skip_next = True
-            continue
-        out.append(line)
-    return "\n".join(out)
+        if out and "=hex" in out[-1][0] and out[-1][-1].rstrip().endswith("\\"):
+            out[-1].append(line)
+        else:
+            out.append([line])
+    return out
 
 
-# --- REGEDIT4/REGEDIT5 reading, independent of the program's own reader ---------------------
+def ident(line):
+    """A value line's quoted name, or ;class, in lower case; None for other lines."""
+    m = VALUE.match(line)
+    return m[1].lower() if m else ";class" if line.startswith(";class=") else None
+
+
+def owners(doc):
+    """The key (lower case) that each line group lies under."""
+    key, out = "", []
+    for group in doc:
+        key = group[0].strip()[1:].rstrip("]").lower() if group[0].startswith("[") else key
+        out.append(key)
+    return out
+
+
+def under(key, top):
+    return key == top or key.startswith(top + "\\")
+
+
+def edit_registry(text, fragment):
+    """`text` with the edits of a REGEDIT4 fragment, every other byte kept. [KEY] with value or
+    ;class= lines replaces them where they stand or adds them after the key's last value, or adds
+    the key after its parent's subkeys; [-KEY] removes a key and its subkeys, "name"=- a value."""
+    nl = "\n" if text and "\r\n" not in text else "\r\n"
+    doc = groups(LINES.findall(text))
+    for section in re.split(r"^(?=\[)", fragment, flags=re.M):
+        items = [g for g in groups(line.rstrip("\r") + nl for line in section.split("\n"))
+                 if g[0].startswith("[") or ident(g[0])]
+        if not items:
+            continue
+        key, own = owners(items)[0], owners(doc)
+        if key.startswith("-"):
+            doc = [g for g, o in zip(doc, own) if not under(o, key[1:])]
+        elif key not in own:
+            parent = key.rpartition("\\")[0]
+            at = max([i + 1 for i, o in enumerate(own) if under(o, parent)] or [len(doc)])
+            doc[at:at] = [g for g in items if not g[0].rstrip().endswith("=-")] + [[nl]]
+        for item in items[1:] if key in own else []:
+            mine = [i for i, o in enumerate(owners(doc)) if o == key]
+            hits = [i for i in mine if ident(doc[i][0]) == ident(item[0])]
+            if item[0].rstrip().endswith("=-"):
+                doc = [g for i, g in enumerate(doc) if i not in hits]
+            elif hits:
+                doc[hits[-1]] = item
+            else:
+                doc.insert(max(i for i in mine if i == mine[0] or ident(doc[i][0])) + 1, item)
+    return "".join(line for group in doc for line in group)
+
+
+def patch(files, diff):
+    """Applies `diff -U0` output to the file of {path: bytes} that its +++ line names."""
+    if not diff:
+        return None
+    name = re.search(rb"^\+\+\+ (\S+)", diff, re.M)[1].decode()
+    old, new, at = re.findall(rb"[^\n]*\n|[^\n]+$", files[name]), [], 0
+    for start, count, body in re.findall(rb"^@@ -(\d+)(?:,(\d+))? .*\n((?:[-+\\].*\n)*)", diff, re.M):
+        new, at = new + old[at:int(start) - (count != b"0")], int(start) - (count != b"0")
+        lines = re.findall(rb".*\n", body)
+        for i, line in enumerate(lines):
+            if line[:1] == b"-" and old[at].rstrip(b"\n") != line[1:-1]:
+                raise SystemExit(f"{name}: line {at + 1} is not as the diff has it")
+            at, new = at + (line[:1] == b"-"), new + [line[1:]] * (line[:1] == b"+")
+            if line[:1] == b"\\" and lines[i - 1][:1] == b"+":  # no newline at end of file
+                new[-1] = new[-1][:-1]
+    files[name] = b"".join(new + old[at:])
+    return name
+
 
 def parse_reg(text):
-    """Returns {lower key path: (path, class or None, {lower name: (name, type, bytes)})},
-    with implied parent keys present. String data is given as the ANSI bytes a program reads."""
+    """{lower key path: (path, class or None, {lower name: (name, type, bytes)})}, implied parent
+    keys included, text data as the ANSI bytes a program reads: a reader of its own, not the
+    program's."""
     lines = text.replace("\r\n", "\n").split("\n")
-    if not lines or lines[0].strip() not in ("REGEDIT4", "Windows Registry Editor Version 5.00"):
+    if lines[0].strip() not in ("REGEDIT4", "Windows Registry Editor Version 5.00"):
         raise ValueError("not a registry file")
-    wide = lines[0].strip() != "REGEDIT4"
-    keys = {}
-    current = None
-    pending = ""
-
-    def add_key(path):
-        parts = path.split("\\")
-        for i in range(1, len(parts) + 1):
-            sub = "\\".join(parts[:i])
-            keys.setdefault(sub.lower(), [sub, None, {}])
-        return keys[path.lower()]
-
-    index = 1
-    while index < len(lines):
-        line = lines[index]
-        index += 1
-        if pending:
-            line = pending + line.strip()
-            pending = ""
-        if line.endswith("\\") and current is not None and "=hex" in line:
-            pending = line[:-1]
-            continue
-        if not line.strip():
-            continue
-        if line.startswith(";"):
-            m = re.match(r'^;class="(.*)"$', line)
-            if m and current is not None:
-                current[1] = unescape(m.group(1))
-            continue
-        if line.startswith("["):
-            if not line.endswith("]"):
-                raise ValueError(f"bad key line {line!r}")
-            current = add_key(line[1:-1])
-            continue
-        if current is None:
-            raise ValueError(f"value outside a key: {line!r}")
-        name, data = split_value(line)
-        current[2][name.lower()] = (name, *decode_data(data, wide))
-    return {k: (v[0], v[1], v[2]) for k, v in keys.items()}
+    keys, key = {}, None
+    for group in groups(lines[1:]):
+        line = "".join(part.strip()[:-1] for part in group[:-1]) + group[-1].strip()
+        klass, value = re.fullmatch(r';class="(.*)"', line), VALUE.fullmatch(line)
+        if klass and key:
+            keys[key][1] = unescape(klass[1])
+        elif line.startswith("[") and line.endswith("]"):
+            parts = line[1:-1].split("\\")
+            for i in range(1, len(parts) + 1):
+                keys.setdefault("\\".join(parts[:i]).lower(), ["\\".join(parts[:i]), None, {}])
+            key = line[1:-1].lower()
+        elif value and key:
+            name = unescape(value[2] or "")
+            keys[key][2][name.lower()] = (name, *decode(value[3], lines[0].strip() != "REGEDIT4"))
+        elif line and not line.startswith(";"):
+            raise ValueError(f"bad line {line!r}")
+    return {k: tuple(v) for k, v in keys.items()}
 
 
 def unescape(text):
     return re.sub(r"\\(.)", r"\1", text)
 
 
-def split_value(line):
-    if line.startswith("@="):
-        return "", line[2:]
-    m = re.match(r'^"((?:[^"\\]|\\.)*)"=(.*)$', line)
-    if not m:
-        raise ValueError(f"bad value line {line!r}")
-    return unescape(m.group(1)), m.group(2)
-
-
-# Types whose hex data is UTF-16LE text in a REGEDIT5 file: REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ.
-WIDE_TEXT_TYPES = (1, 2, 7)
-
-
-def decode_data(data, wide=False):
-    if data.startswith('"'):
-        if not data.endswith('"'):
-            raise ValueError(f"bad string {data!r}")
+def decode(data, wide):
+    if len(data) > 1 and data[0] == data[-1] == '"':
         return 1, unescape(data[1:-1]).encode("latin-1") + b"\0"
     if data.startswith("dword:"):
         return 4, int(data[6:], 16).to_bytes(4, "little")
-    m = re.match(r"^hex(?:\(([0-9a-fA-F]+)\))?:(.*)$", data)
+    m = re.fullmatch(r"hex(?:\(([0-9a-fA-F]+)\))?:(.*)", data)
     if not m:
         raise ValueError(f"bad data {data!r}")
-    kind = int(m.group(1), 16) if m.group(1) else 3
-    body = m.group(2).replace(" ", "")
-    raw = bytes(int(b, 16) for b in body.split(",") if b)
-    if wide and kind in WIDE_TEXT_TYPES and len(raw) % 2 == 0:
+    kind, raw = int(m[1] or "3", 16), bytes(int(b, 16) for b in m[2].split(",") if b.strip())
+    if wide and kind in (1, 2, 7) and len(raw) % 2 == 0:  # UTF-16LE text in a REGEDIT5 file
         raw = raw.decode("utf-16-le").encode("latin-1", "replace")
     return kind, raw
 
 
 def registry_text(path):
-    if not os.path.exists(path):
-        return "REGEDIT4\r\n\r\n"
-    with open(path, "rb") as f:
-        raw = f.read()
-    if raw.startswith(b"\xff\xfe"):
-        return raw[2:].decode("utf-16-le")
-    return raw.decode("latin-1")
+    raw = read(path) or b"REGEDIT4\r\n\r\n"
+    return raw[2:].decode("utf-16-le") if raw[:2] == b"\xff\xfe" else raw.decode("latin-1")
 
 
-def describe_difference(expected, actual, compare_classes):
-    problems = []
+def registry(text):
+    try:
+        return parse_reg(text)
+    except ValueError:  # a registry the program cannot read must stay exactly as it was
+        return {"(unreadable)": ("(unreadable)", None, {"": ("", 3, text.encode("latin-1"))})}
+
+
+def flat(parsed):
+    """A registry as {key: its class, key and value name: the value}, to compare like files."""
+    out = {key: f"a key of class {klass!r}" for key, (_, klass, _) in parsed.items()}
+    out.update((f"{key} value {name!r}", f"{v[0]!r} type {v[1]} [{v[2].hex(' ')}]")
+               for key, (_, _, values) in parsed.items() for name, v in values.items())
+    return out
+
+
+def differences(expected, actual):
+    """What differs, each from the first character or byte that does."""
+    out = []
     for key in sorted(set(expected) | set(actual)):
-        if key not in actual:
-            problems.append(f"missing key {expected[key][0]}")
-            continue
-        if key not in expected:
-            problems.append(f"unexpected key {actual[key][0]}")
-            continue
-        e_path, e_class, e_values = expected[key]
-        a_path, a_class, a_values = actual[key]
-        if compare_classes and e_class != a_class:
-            problems.append(f"class of {e_path}: expected {e_class!r}, got {a_class!r}")
-        for name in sorted(set(e_values) | set(a_values)):
-            e, a = e_values.get(name), a_values.get(name)
-            if e != a:
-                problems.append(f"{e_path} value {name!r}: expected {fmt(e)}, got {fmt(a)}")
-    return problems
+        e, a = expected.get(key), actual.get(key)
+        if e != a:
+            at = next((i for i, (x, y) in enumerate(zip(e or "", a or "")) if x != y),
+                      min(len(e or ""), len(a or "")))
+            out.append(f"{key}: at {at}, expected {'nothing' if e is None else repr(e[at:at + 80])}"
+                       f", got {'nothing' if a is None else repr(a[at:at + 80])}")
+    return out
 
 
-def fmt(value):
-    if value is None:
-        return "nothing"
-    name, kind, data = value
-    return f"{name!r} type {kind} [{data.hex(' ')}]"
+# --- machines and runs -----------------------------------------------------------------------
+
+def read_tree(top, prefix=""):
+    return {prefix + os.path.relpath(os.path.join(base, name), top).replace(os.sep, "/"):
+            read(base, name) for base, _, names in os.walk(top) for name in names}
 
 
-# --- the POSIX backend -----------------------------------------------------------------------
+def find(files, rel):
+    """`rel` as spelled in `files`, matched regardless of letter case as on a FAT disk."""
+    return next((r for r in files if r.lower() == rel.lower()), rel)
 
-class PosixBackend:
-    compare_classes = True
+
+def build_machine(directory, settings):
+    files = read_tree(SAMPLE)
+    text = edit_registry(files[REG].decode("latin-1"), f"[-{VERSION_KEY}]")
+    for old, new in (pair.split(">") for pair in split(settings["move"])):
+        files[new] = files.pop(old)
+    for rel in split(settings["remove"]):
+        del files[rel]
+    overlay = os.path.join(HERE, settings["machine"]) if settings["machine"] else directory
+    patch(files, read(overlay, "machine.diff"))
+    text, version = edit_registry(text, read(overlay, "machine.reg").decode("latin-1")), settings["version"]
+    if version in ("nt40", "win2k"):
+        nt_key = VERSION_KEY.replace("Windows", "Windows NT")
+        text += f'\r\n[{nt_key}]\r\n"CurrentVersion"="{VERSIONS[version]}"\r\n'
+    elif version != "none":
+        text += f'\r\n[{VERSION_KEY}]\r\n"VersionNumber"="{VERSIONS.get(version, version)}"\r\n'
+    files[REG] = text.encode("latin-1")
+    return files
+
+
+def expectation(directory, settings, files, text):
+    """The files and the registry that the run should leave: as before it, but for `changes`."""
+    for change in split(settings["changes"]):
+        fragment, diff, clean = read(CLEAN, change + ".reg"), read(CLEAN, change + ".diff"), read_tree(SAMPLE)
+        if not (fragment or diff or change == "driver"):
+            raise SystemExit(f"{directory}: no change {change!r} in clean_run/")
+        text, name = edit_registry(text, fragment.decode("latin-1")), patch(clean, diff)
+        if name:
+            files[find(files, name)] = clean[name]
+        if change == "driver":  # the source disk's driver installed
+            files[find(files, DRIVERS[1])] = files[DRIVERS[0]]
+    patch(files, read(directory, "expect.diff"))
+    return files, registry(edit_registry(text, read(directory, "expect.reg").decode("latin-1")))
+
+
+def run_scenario(directory, backend):
+    """True when the scenario passed, False when it failed, None when it is not for the backend."""
+    (settings, stdout), name = read_settings(directory), os.path.basename(os.path.normpath(directory))
+    if backend.name not in split(settings["backends"]):
+        print(f"SKIP {name}: not for the {backend.name} backend")
+        return None
+    failures = []
+    for level in ["0", "1", "9"] if "{level}" in settings["args"] else [""]:
+        args = settings["args"].replace("{level}", level).split()
+        with tempfile.TemporaryDirectory(prefix="reg7140-scenario-") as root:
+            files = build_machine(directory, settings)
+            backend.prepare(root, files, settings)
+            for rel, seconds in (pair.split("=") for pair in split(MTIMES + "," + settings["mtime"])):
+                if rel in files:
+                    os.utime(backend.path(rel), (int(seconds), int(seconds)))
+            for rel in split(settings["readonly"]):
+                os.chmod(backend.path(rel), os.stat(backend.path(rel)).st_mode & ~0o222)
+            expected, reg = expectation(directory, settings, backend.files(), files[REG].decode("latin-1"))
+            expected.update(flat(backend.view(reg)), output=at_level(stdout, int(level or 9)),
+                            exit=settings["exit"])
+            status, out = backend.run(settings, args)
+            after = dict(backend.files(), **flat(backend.registry()))
+            expected[REG] = after.get(REG)  # compared by content; a second run keeps its bytes too
+            problems = differences(expected, dict(after, output=out, exit=str(status)))
+            if "driver" in split(settings["changes"]):  # installed with the source's last-write time
+                times = {rel: int(os.stat(backend.path(find(after, rel))).st_mtime) for rel in DRIVERS}
+                problems += [] if len(set(times.values())) == 1 else [f"driver times differ: {times}"]
+            for rel in split(settings["writable"]):
+                # The owner's write bit stands for the read-only attribute, as on every backend.
+                if not os.path.exists(backend.path(rel)) or not os.stat(backend.path(rel)).st_mode & 0o200:
+                    problems.append(f"{rel} should exist and not be read-only")
+            if settings["rerun"] == "yes":
+                backend.run(settings, args)
+                again = dict(backend.files(), **flat(backend.registry()))
+                problems += ["second run: " + problem for problem in differences(after, again)]
+            failures += [f"{name}{' at level ' + level if level else ''}: {p}" for p in problems]
+    print("".join(f"FAIL {failure}\n" for failure in failures) + ("FAILED " if failures else "ok ") + name)
+    return not failures
+
+
+class Posix:
+    name, program_file, tops = "posix", "disk/reg7140", [""]
 
     def __init__(self, program):
         self.program = os.path.abspath(program)
 
-    def path(self, root, rel):
-        return os.path.join(root, rel)
+    def path(self, rel):
+        return os.path.join(self.root, rel)
 
-    def snapshot(self, root):
-        return snapshot_files(root)
+    def prepare(self, root, files, settings):
+        self.root = root
+        for rel, data in dict(files, **{self.program_file: read(self.program)}).items():
+            os.makedirs(os.path.dirname(self.path(rel)), exist_ok=True)
+            with open(self.path(rel), "wb") as f:
+                f.write(data)
+        os.chmod(self.path(self.program_file), 0o755)
 
-    def filter_registry(self, parsed):
+    def files(self):
+        """The machine's files; a scratch copy that the INF job had nothing to insert into may stay."""
+        return {rel: data for top in self.tops for rel, data in read_tree(self.path(top), top).items()
+                if not rel.lower().endswith("/netzor.new")}
+
+    def registry(self):
+        return registry(registry_text(self.path(REG)))
+
+    def view(self, parsed):
         return parsed
 
-    def prepare(self, root, settings):
-        windir = os.path.join(root, "WINDOWS")
-        os.makedirs(windir, exist_ok=True)
-        reg = os.path.join(windir, "system.reg")
-        text = registry_text(reg) if os.path.exists(reg) else "REGEDIT4\r\n\r\n"
-        injected = VERSION_KEYS[settings["version"]]
-        if injected:
-            if not text.endswith("\n"):
-                text += "\r\n"
-            with open(reg, "wb") as f:
-                f.write((text + "\r\n" + injected).encode("latin-1"))
-
-    def run(self, root, settings, args):
-        program_path = os.path.join(root, settings["program"])
-        os.makedirs(os.path.dirname(program_path), exist_ok=True)
-        shutil.copy2(self.program, program_path)
-        env = dict(os.environ)
-        env.pop("WINDIR", None)
+    def run(self, settings, args):
+        env = {k: v for k, v in os.environ.items() if k != "WINDIR"}
         if settings["windir"] != "unset":
-            env["WINDIR"] = os.path.join(root, settings["windir"])
-        argv0 = settings["argv0"] or program_path
-        result = subprocess.run([argv0] + args, executable=program_path, cwd=root, env=env,
+            env["WINDIR"] = self.path("WINDOWS")
+        result = subprocess.run([settings["argv0"] or self.path(self.program_file), *args], env=env,
+                                executable=self.path(self.program_file), cwd=self.root,
                                 capture_output=True, timeout=60)
         return result.returncode, result.stdout.decode("latin-1")
 
-    def registry(self, root):
-        path = os.path.join(root, "WINDOWS", "system.reg")
-        try:
-            return parse_reg(registry_text(path))
-        except ValueError:
-            # A registry the program cannot read must stay exactly as it was.
-            with open(path, "rb") as f:
-                return {"unreadable": ("unreadable", None, {"": ("", 3, f.read())})}
+
+class Wine(Posix):
+    """WINDOWS/ is C:\\windows and disk/ C:\\disk; the keys under SUBTREES are imported with reg and
+    only they are compared (without class strings: an export has none); the version becomes
+    Wine's Windows version."""
+    name, program_file, tops = "wine", "disk/reg7140.exe", ["WINDOWS/inf/", "WINDOWS/system/", "disk/"]
+    SUBTREES = ("HKEY_LOCAL_MACHINE\\Enum\\PCMCIA",
+                "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class")
+
+    def __init__(self, program):
+        super().__init__(program)
+        prefix = os.environ.get("WINEPREFIX") or os.path.join(os.path.dirname(self.program), "wine-prefix")
+        # The program's Windows directory is Wine's own C:\windows; the host's WINDIR stays out.
+        self.env = {k: v for k, v in os.environ.items() if k.upper() != "WINDIR"}
+        self.env.update(WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", WINEPREFIX=prefix)
+
+    def path(self, rel):
+        top, _, rest = rel.partition("/")
+        return os.path.join(self.env["WINEPREFIX"], "drive_c", top.replace("WINDOWS", "windows"), rest)
+
+    def host(self, name):
+        return "Z:" + os.path.join(self.root, name).replace("/", "\\")  # Z: is the host's /
+
+    def reg(self, *commands):
+        """Runs Wine's registry tool, the commands side by side; now and then one fails without a
+        word, so they are tried up to three times (the program's runs never are)."""
+        for attempt in range(3):
+            runs = [subprocess.Popen(["wine", "reg", *command], env=self.env, stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                    for command in commands]
+            if not any([run.wait(timeout=120) for run in runs]):
+                return
+            print(f"note: reg {commands} failed, attempt {attempt + 1}")
+        raise SystemExit("reg failed three times")
+
+    def prepare(self, root, files, settings):
+        if settings["version"] not in VERSIONS or settings["windir"]:
+            raise SystemExit("Wine has no such version, and WINDIR is its own")
+        # What the scenario before left: its files, the program's scratch, temporary and backup
+        # files (netzor.new, netzor.t00, zvnd32.b00...); Wine keeps nothing in C:\windows\system.
+        shutil.rmtree(self.path("disk/"), ignore_errors=True)
+        for host in glob.glob(self.path("WINDOWS/inf/netzor.*")) + glob.glob(self.path("WINDOWS/system/*")):
+            os.remove(host)
+        super().prepare(root, {rel: data for rel, data in files.items() if rel != REG}, settings)
+        doc = groups(LINES.findall(files[REG].decode("latin-1")))
+        with open(os.path.join(root, "import.reg"), "w", encoding="latin-1", newline="") as f:
+            f.write("REGEDIT4\r\n\r\n" + "".join(f"[-{top}]\r\n\r\n" for top in self.SUBTREES) +
+                    '[HKEY_LOCAL_MACHINE\\Enum]\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine]\r\n'
+                    f'"Version"="{settings["version"]}"\r\n\r\n' +
+                    "".join(line for group, key in zip(doc, owners(doc)) if self.mine(key) for line in group))
+        self.reg(["import", self.host("import.reg")])
+
+    def mine(self, key):
+        return any(under(key, top.lower()) for top in self.SUBTREES)
+
+    def registry(self):
+        # The parent of PCMCIA always exists: a failed export is never a missing key.
+        self.reg(*(["export", key, self.host(f"export{i}.reg"), "/y"]
+                   for i, key in enumerate(("HKEY_LOCAL_MACHINE\\Enum", self.SUBTREES[1]))))
+        return self.view({**registry(registry_text(os.path.join(self.root, "export0.reg"))),
+                          **registry(registry_text(os.path.join(self.root, "export1.reg")))})
+
+    def view(self, parsed):
+        return {key: (path, None, values) for key, (path, _, values) in parsed.items() if self.mine(key)}
+
+    def run(self, settings, args):
+        # A bare argument 0 is a name that the command interpreter finds along PATH (Wine itself
+        # would hand the program its full path); the arguments are plain switches.
+        args = ["cmd", "/c", settings["argv0"], *args] if settings["argv0"] else ["C:\\disk\\reg7140.exe", *args]
+        # Output goes to a file, not a pipe: the first program of a fresh server starts Wine's
+        # background processes, which inherit its handles and would hold a pipe open.
+        with tempfile.TemporaryFile() as out:
+            status = subprocess.run(["wine", *args], env=dict(self.env, WINEPATH="C:\\disk"), stdout=out,
+                                    stdin=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120,
+                                    cwd=self.env["WINEPREFIX"]).returncode
+            out.seek(0)
+            return status, out.read().decode("latin-1").replace("\r\n", "\n")
+
+    def quiet(self, *command):
+        """The exit status of a command; no pipes, which Wine's background processes would keep."""
+        return subprocess.run(command, env=self.env, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
+
+    def setup(self, source, cmake):
+        """Cross-builds the program, creates the prefix and starts its server, which outlives the
+        last Wine process by two minutes, so that the scenarios start Wine quickly."""
+        binary = os.path.dirname(self.program)
+        for command in (["--preset", "win64", "-S", source, "-B", binary], ["--build", binary, "-j2"]):
+            subprocess.run([cmake, *command], check=True, stdout=subprocess.DEVNULL)
+        self.quiet("wineserver", "-k")  # a server left by an earlier tier would keep its old lifetime
+        os.makedirs(self.env["WINEPREFIX"], exist_ok=True)
+        if self.quiet("wineserver", "-p120") or self.quiet("wineboot", "-i"):
+            raise SystemExit("wineserver or wineboot failed")
 
 
-def expected_registry(directory, backend_root, settings, prepared_before):
-    path = os.path.join(directory, "expect", "WINDOWS", "system.reg")
-    if not os.path.exists(path):
-        return prepared_before
-    text = registry_text(path)
-    injected = VERSION_KEYS[settings["version"]]
-    return parse_reg(text + "\r\n" + injected)
-
-
-def snapshot_files(root):
-    files = {}
-    for base, _, names in os.walk(root):
-        for name in names:
-            path = os.path.join(base, name)
-            with open(path, "rb") as f:
-                files[os.path.relpath(path, root)] = (f.read(), int(os.stat(path).st_mtime))
-    return files
-
-
-def contents(backend, root):
-    """The files' bytes; a second run rewrites some files with the same bytes, and leaves a
-    scratch copy of the INF file that it had nothing to insert into."""
-    return {rel: data for rel, (data, _) in backend.snapshot(root).items()
-            if os.path.basename(rel).lower() != "netzor.new"}
-
-
-def run_scenario(directory, backend, backend_name):
-    """True when the scenario passed, False when it failed, None when it is not for the
-    backend."""
-    settings = read_settings(directory)
-    if backend_name not in split_list(settings["backends"]):
-        print(f"SKIP {directory}: not for the {backend_name} backend")
-        return None
-    with open(os.path.join(directory, "stdout.txt"), encoding="latin-1") as f:
-        detailed = f.read()
-    levels = [int(x) for x in split_list(settings["levels"])] or [None]
-    failures = []
-    for level in levels:
-        args = settings["args"].replace("{level}", str(level)).split()
-        expected_out = detailed if level is None else output_at_level(detailed, level)
-        label = os.path.basename(os.path.normpath(directory)) + ("" if level is None else f" at level {level}")
-        with tempfile.TemporaryDirectory(prefix="reg7140-scenario-") as root:
-            machine = os.path.join(directory, "machine")
-            if os.path.isdir(machine):
-                shutil.copytree(machine, root, dirs_exist_ok=True)
-            backend.prepare(root, settings)
-            for pair in split_list(settings["mtime"]):
-                name, _, seconds = pair.partition("=")
-                os.utime(backend.path(root, name), (int(seconds), int(seconds)))
-            for name in split_list(settings["readonly"]):
-                path = backend.path(root, name)
-                os.chmod(path, os.stat(path).st_mode & ~0o222)
-            before = backend.filter_registry(backend.registry(root))
-            status, out = backend.run(root, settings, args)
-            if out != expected_out:
-                failures.append(f"{label}: standard output differs\n--- expected\n{expected_out}"
-                                f"--- got\n{out}---")
-            if status != int(settings["exit"]):
-                failures.append(f"{label}: exit status {status}, expected {settings['exit']}")
-            expected_reg = backend.filter_registry(
-                expected_registry(directory, root, settings, before))
-            after = backend.filter_registry(backend.registry(root))
-            problems = describe_difference(expected_reg, after, backend.compare_classes)
-            failures += [f"{label}: registry: {p}" for p in problems]
-            expect_dir = os.path.join(directory, "expect")
-            for rel, (data, _) in (snapshot_files(expect_dir).items()
-                                   if os.path.isdir(expect_dir) else []):
-                if rel == os.path.join("WINDOWS", "system.reg"):
-                    continue
-                path = backend.path(root, rel)
-                if not os.path.exists(path):
-                    failures.append(f"{label}: {rel} missing")
-                    continue
-                with open(path, "rb") as f:
-                    got = f.read()
-                if got != data:
-                    failures.append(f"{label}: {rel} differs: expected {data!r}, got {got!r}")
-            for rel in split_list(settings["absent"]):
-                if os.path.exists(backend.path(root, rel)):
-                    failures.append(f"{label}: {rel} should not exist")
-            for rel in split_list(settings["writable"]):
-                path = backend.path(root, rel)
-                # The owner's write bit stands for the read-only attribute, as on every backend.
-                if not os.path.exists(path) or not os.stat(path).st_mode & 0o200:
-                    failures.append(f"{label}: {rel} should exist and not be read-only")
-            if settings["rerun"] == "yes":
-                files = contents(backend, root)
-                backend.run(root, settings, args)
-                if contents(backend, root) != files:
-                    failures.append(f"{label}: a second run changed files")
-                problems = describe_difference(after,
-                                               backend.filter_registry(backend.registry(root)),
-                                               backend.compare_classes)
-                failures += [f"{label}: second run changed the registry: {p}" for p in problems]
-    for failure in failures:
-        print("FAIL " + failure)
-    if not failures:
-        print(f"ok {directory}")
-    return not failures
-
-
-# Exit status of a run that could not be made here (CTest's SKIP_RETURN_CODE).
-SKIPPED = 77
-
-
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--backend", choices=["posix", "wine"], default="posix")
-    parser.add_argument("--program", required=True)
-    parser.add_argument("scenarios", nargs="+")
-    options = parser.parse_args()
-    if options.backend == "posix":
-        backend = PosixBackend(options.program)
+def main(backend="", program="", *rest):
+    """run_scenarios.py posix|wine PROGRAM SCENARIO..., or wine PROGRAM setup SOURCE CMAKE, or
+    wine PROGRAM cleanup."""
+    if backend not in ("posix", "wine") or not program:
+        raise SystemExit(main.__doc__)
+    if backend == "wine" and not (shutil.which("wine") and shutil.which("x86_64-w64-mingw32-g++-win32")):
+        print("skipped: wine or the MinGW-w64 x86_64 compiler is not installed")
+        return 77  # CTest's SKIP_RETURN_CODE
+    backend = Posix(program) if backend == "posix" else Wine(program)
+    if rest[:1] == ("setup",):
+        backend.setup(*rest[1:])
+    elif rest[:1] == ("cleanup",):
+        backend.quiet("wineserver", "-k")  # and with it every Wine program of the prefix
     else:
-        import wine_backend  # noqa: E402, the Windows build's runner
-        reason = wine_backend.unavailable()
-        if reason:
-            print(f"skipped: {reason}")
-            return SKIPPED
-        backend = wine_backend.WineBackend(options.program)
-    results = [run_scenario(d, backend, options.backend) for d in options.scenarios]
-    if all(result is None for result in results):
-        return SKIPPED
-    return 1 if False in results else 0
+        results = [run_scenario(directory, backend) for directory in rest]
+        return 77 if all(result is None for result in results) else 1 if False in results else 0
+    return 0
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main(*sys.argv[1:]))
