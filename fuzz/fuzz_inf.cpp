@@ -1,95 +1,83 @@
-// The INF job on any netzor.inf: it may add its two blocks, but must never lose, reorder or
-// alter a byte of the file's text, and must leave the file untouched when it does not commit.
-#include <algorithm>
+// The INF job on any netzor.inf, on real files: it may add its two blocks, but must never lose,
+// reorder or alter a byte of the file's text, and must leave the file untouched when it does not
+// commit.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <span>
 #include <string>
-#include <string_view>
 
 #include "fuzz/fuzz_check.h"
 #include "inf/inserted_text.h"
 #include "inf/patch_inf.h"
+#include "platform/posix/posix_files.h"
 #include "tests/capture_console.h"
 #include "tests/fake_environment.h"
-#include "tests/virtual_files.h"
+#include "tests/fault_files.h"
+#include "tests/test_util.h"
 
 namespace {
 
 using namespace reg7140;
 
-constexpr std::string_view kInfPath = "C:\\WINDOWS\\inf\\netzor.inf";
-constexpr std::string_view kNewPath = "C:\\WINDOWS\\inf\\netzor.new";
-
-// The text as a text-mode read and write pass it on: it ends at the first 0x1A, and every line
-// feed is stored as CR LF.
+// The text as a text-mode read and write pass it on: up to the first 0x1A, every line feed stored
+// as CR LF.
 std::string text_mode_copy(std::string_view bytes) {
-  bytes = bytes.substr(0, bytes.find('\x1A'));
   std::string out;
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
+  for (std::size_t i = 0; i < bytes.size() && bytes[i] != '\x1A'; ++i) {
     if (bytes[i] == '\n' && (i == 0 || bytes[i - 1] != '\r')) out += '\r';
     out += bytes[i];
   }
   return out;
 }
 
-// Whether `with` is `without` with `block` inserted at the start of one of its lines.
-bool inserted_once(std::string_view with, std::string_view without, std::string_view block) {
-  if (with.size() != without.size() + block.size()) return false;
-  std::size_t prefix = 0;
-  while (prefix < without.size() && with[prefix] == without[prefix]) ++prefix;
-  std::size_t suffix = 0;
-  while (suffix < without.size() &&
-         with[with.size() - 1 - suffix] == without[without.size() - 1 - suffix]) {
-    ++suffix;
-  }
-  for (std::size_t at = without.size() - suffix; at <= prefix; ++at) {
-    if ((at == 0 || with[at - 1] == '\n') && with.substr(at, block.size()) == block) return true;
-  }
-  return false;
-}
-
-// Whether `with` is `without` with the override block and then the memory-base line inserted.
-bool inserted_both(std::string_view with, std::string_view without, std::string_view override_block,
-                   std::string_view memory_base) {
-  for (std::size_t at = with.find(memory_base); at != std::string_view::npos;
-       at = with.find(memory_base, at + 1)) {
-    std::string rest(with.substr(0, at));
-    rest += with.substr(at + memory_base.size());
-    if ((at == 0 || with[at - 1] == '\n') && inserted_once(rest, without, override_block)) {
+// Whether `with` is `without` with some of `inserts`, each at most once, at line starts.
+bool inserted(const std::string& with, const std::string& without,
+              std::span<const std::string> inserts) {
+  if (with == without || inserts.empty()) return with == without;
+  for (std::size_t at = with.find(inserts[0]); at != with.npos;
+       at = with.find(inserts[0], at + 1)) {
+    const std::string rest = with.substr(0, at) + with.substr(at + inserts[0].size());
+    if ((at == 0 || with[at - 1] == '\n') && inserted(rest, without, inserts.subspan(1))) {
       return true;
     }
   }
-  return false;
+  return inserted(with, without, inserts.subspan(1));
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // A Windows directory of the run's own, on a memory file system where there is one: a commit
+  // flushes the file and its directory.
+  static const std::filesystem::path windir = [] {
+    std::string name = std::filesystem::exists("/dev/shm") ? "/dev/shm" : "/tmp";
+    name += "/fuzz-inf-XXXXXX";
+    if (mkdtemp(name.data()) == nullptr) std::abort();
+    return std::filesystem::path(name);
+  }();
   const std::string input(reinterpret_cast<const char*>(data), size);
-  test::VirtualFiles files;
-  files.put(kInfPath, input);
+  std::filesystem::remove(windir / "inf/netzor.new");
+  test::write_file(windir / "inf/netzor.inf", input);
+  PosixFiles host;
+  test::FaultFiles files(host);
   test::FakeEnvironment environment;
-  environment.set("WINDIR", "C:\\WINDOWS");
+  environment.set("WINDIR", windir.string());
   test::CaptureConsole console;
-  const Reporter reporter{console, kDetailedLevel};
 
-  patch_inf_file(files, environment, reporter);
+  patch_inf_file(files, environment, Reporter{console, kDetailedLevel});
 
-  FUZZ_CHECK(files.open_handles() == 0);
-  const std::string result = files.contents(kInfPath);
-  if (files.exists(kNewPath)) {
-    FUZZ_CHECK(result == input);
-    return 0;
-  }
-  // Committed: the scratch copy took the INF file's place.
-  FUZZ_CHECK(files.calls(test::FileOp::kReplaceFile) == 1);
-  std::string override_block;
-  for (std::size_t i = 0; i < kOverrideLineCount; ++i) override_block += override_line(i);
-  override_block = text_mode_copy(override_block + "\n");
-  const std::string memory_base = text_mode_copy(std::string(kMemoryBaseLine) + "\n");
-  const std::string original = text_mode_copy(input);
-  FUZZ_CHECK(inserted_once(result, original, override_block) ||
-             inserted_once(result, original, memory_base) ||
-             inserted_both(result, original, override_block, memory_base));
+  FUZZ_CHECK(files.open.empty());
+  std::string block;
+  for (std::size_t i = 0; i < kOverrideLineCount; ++i) block += override_line(i);
+  const std::string inserts[] = {text_mode_copy(block + "\n"),
+                                 text_mode_copy(std::string(kMemoryBaseLine) + "\n")};
+  const std::string result = test::read_file(windir / "inf/netzor.inf"),
+                    text = text_mode_copy(input);
+  // A commit moves the copy into the INF file's place; else the copy stays beside it.
+  FUZZ_CHECK(std::filesystem::exists(windir / "inf/netzor.new")
+                 ? result == input
+                 : result != text && inserted(result, text, inserts));
   return 0;
 }
