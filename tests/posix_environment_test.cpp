@@ -8,21 +8,24 @@
 namespace reg7140 {
 namespace {
 
-// Windows matches variable names without regard to letter case; an exact spelling comes first.
+// Windows matches variable names without regard to the case of ASCII letters, A to Z; an exact
+// spelling comes first.
 TEST(PosixEnvironment, NamesMatchLikeWindows) {
-  ::setenv("Reg7140_Test_Dir", "/tmp/folded", 1);
-  ::setenv("REG7140_TEST_EXACT", "/tmp/exact", 1);
-  ::setenv("reg7140_test_exact", "/tmp/lower", 1);
+  const char* names[] = {"Reg7140_Az_aZ", "REG7140_EXACT", "reg7140_exact", "REG7140_@["};
+  for (const char* name : names) ::setenv(name, name, 1);
   PosixEnvironment environment;
-  const char* folded = environment.get_env("REG7140_TEST_DIR");
-  ASSERT_NE(folded, nullptr);
-  EXPECT_EQ(std::string(folded), "/tmp/folded");
-  EXPECT_EQ(std::string(environment.get_env("reg7140_test_exact")), "/tmp/lower");
-  EXPECT_EQ(std::string(environment.get_env("REG7140_TEST_EXACT")), "/tmp/exact");
-  EXPECT_EQ(environment.get_env("REG7140_TEST_DI"), nullptr);
-  EXPECT_EQ(environment.get_env("REG7140_TEST_DIRX"), nullptr);
-  ::unsetenv("Reg7140_Test_Dir");
-  EXPECT_EQ(environment.get_env("REG7140_TEST_DIR"), nullptr);
+  const auto get = [&](const char* name) {
+    const char* value = environment.get_env(name);
+    return std::string(value != nullptr ? value : "(unset)");
+  };
+  EXPECT_EQ(get("REG7140_aZ_Az"), "Reg7140_Az_aZ");
+  EXPECT_EQ(get("reg7140_exact"), "reg7140_exact");
+  EXPECT_EQ(get("REG7140_EXACT"), "REG7140_EXACT");
+  EXPECT_EQ(get("REG7140_`{"), "(unset)");  // '@' and '[' are no letters
+  EXPECT_EQ(get("REG7140_AZ_A"), "(unset)");
+  EXPECT_EQ(get("REG7140_AZ_AZ_"), "(unset)");
+  for (const char* name : names) ::unsetenv(name);
+  EXPECT_EQ(get("REG7140_AZ_AZ"), "(unset)");
 }
 
 }  // namespace

@@ -1,15 +1,14 @@
-// Replacing and copying files the Windows way, run against an in-memory file system that can
-// answer like Windows 95 (no replacing move) and fail any step on demand. The cases are in
-// tests/data/replace_and_copy.txt.
+// Replacing and copying files the Windows way, against a stand-in file system that can answer
+// like Windows 95 (no replacing move) and fail any step on demand.
 #include "platform/safe_replace.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <map>
-#include <set>
-#include <sstream>
+#include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/test_util.h"
@@ -17,166 +16,88 @@
 namespace reg7140 {
 namespace {
 
-using Files = std::map<std::string, std::string>;
-
-class FakeFileSystem : public FileSystemOps {
+class StandIn : public FileSystemOps {
  public:
-  Files files;
-  std::vector<std::string> log;
-  unsigned long move_error = 0;  // what MoveFileExA answers
-  std::set<std::string> rename_fails_from;
-  std::set<std::string> remove_fails;
-  std::string interpreter = "full";  // or "none", "short"
+  std::map<std::string, std::string> files, setup;
+  std::string log;
 
   WinError move_replacing(const char* from, const char* to) override {
-    log.push_back(std::string("move ") + from + " " + to);
-    if (move_error != 0) return move_error;
-    if (!files.contains(from)) return kErrorFileNotFound;
-    files[to] = files[from];
-    files.erase(from);
-    return 0;
+    note("move " + std::string(from) + " " + to);
+    return setup.contains("move") ? std::stol(setup["move"]) : (take(from, to) == 0 ? 0 : 2);
   }
   int rename(const char* from, const char* to) override {
-    log.push_back(std::string("rename ") + from + " " + to);
-    if (rename_fails_from.contains(from)) return EACCES;
-    if (!files.contains(from)) return ENOENT;
-    if (files.contains(to)) return EACCES;
-    files[to] = files[from];
-    files.erase(from);
-    return 0;
+    note("rename " + std::string(from) + " " + to);
+    return setup["rename-fails"] == from || files.contains(to) ? EACCES : take(from, to);
   }
   int remove(const char* path) override {
-    log.push_back(std::string("remove ") + path);
-    if (remove_fails.contains(path)) return EACCES;
-    return files.erase(path) == 1 ? 0 : ENOENT;
+    note("remove " + std::string(path));
+    return setup["remove-fails"] == path ? EACCES : (files.erase(path) == 1 ? 0 : ENOENT);
   }
   bool file_size(const char* path, std::int64_t* size) override {
-    auto found = files.find(path);
-    if (found == files.end()) return false;
-    *size = static_cast<std::int64_t>(found->second.size());
-    return true;
+    return files.contains(path) && (*size = static_cast<std::int64_t>(files[path].size()), true);
   }
-  void flush(const char* path) override { log.push_back(std::string("flush ") + path); }
-  // Only copy "<from>" "<to>" > NUL is ever run.
+  void flush(const char* path) override { note("flush " + std::string(path)); }
   void run_command(const char* command) override {
-    const std::string text(command);
-    const std::size_t middle = text.find("\" \"");
-    if (!text.starts_with("copy \"") || !text.ends_with("\" > NUL") || middle == text.npos) {
-      ADD_FAILURE() << "command " << text;
-      return;
-    }
-    const std::string from = text.substr(6, middle - 6);
-    const std::string to = text.substr(middle + 3, text.size() - 7 - middle - 3);
-    log.push_back("run " + from + " " + to);
-    if (interpreter == "full") files[to] = files.at(from);
-    if (interpreter == "short") files[to] = files.at(from).substr(1);
+    std::cmatch copy;
+    ASSERT_TRUE(std::regex_match(command, copy, std::regex("copy \"([^\"]+)\" \"([^\"]+)\" > NUL")))
+        << command;
+    note("run " + copy[1].str() + " " + copy[2].str());
+    if (setup["copy"] != "none")
+      files[copy[2]] = files.at(copy[1]).substr(setup["copy"] == "short");
+  }
+
+ private:
+  void note(const std::string& step) { log += (log.empty() ? "" : "; ") + step; }
+  int take(const std::string& from, const std::string& to) {
+    if (!files.contains(from)) return ENOENT;
+    files[to] = std::move(files.extract(from).mapped());
+    return 0;
   }
 };
 
-// "inf", "sys", "src", or one of the first two with another extension ("inf.b00").
-std::string path_of(const std::string& word) {
-  const std::map<std::string, std::string> paths = {{"inf", "C:\\WINDOWS\\inf\\netzor.inf"},
-                                                    {"sys", "C:\\WINDOWS\\system\\zvnd32.sys"},
-                                                    {"src", "A:\\zvnd32.sys"}};
-  const std::size_t dot = word.find('.');
-  auto it = paths.find(word.substr(0, dot));
-  if (it == paths.end()) return word;
-  if (dot == std::string::npos) return it->second;
-  return it->second.substr(0, it->second.size() - 3) + word.substr(dot + 1);
-}
-
-std::vector<std::string> words(const std::string& text, char separator = ' ') {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string word; std::getline(in, word, separator);) {
-    if (!word.empty()) out.push_back(word.starts_with(' ') ? word.substr(1) : word);
+// path=content or key=value pairs between blanks (a tab or a line feed belongs to a path).
+std::map<std::string, std::string> pairs(const std::string& text) {
+  std::map<std::string, std::string> out;
+  const std::regex pair("([^ ]+)=([^ ]*)");
+  for (std::sregex_iterator it(text.begin(), text.end(), pair), end; it != end; ++it) {
+    out[(*it)[1]] = (*it)[2];
   }
   return out;
 }
 
-Files files_of(const std::string& text, const Files& taken) {
-  Files files = taken;
-  for (const std::string& entry : words(text)) {
-    const std::size_t equals = entry.rfind('=');
-    files[path_of(entry.substr(0, equals))] = entry.substr(equals + 1);
-  }
-  return files;
+std::string text_of(const std::map<std::string, std::string>& files) {
+  std::string text;
+  for (const auto& [path, content] : files)
+    text += (text.empty() ? "" : " ") + path + "=" + content;
+  return text;
 }
 
-TEST(SafeReplace, CasesFromTheTable) {
-  const auto rows = test::load_table("data/replace_and_copy.txt");
-  ASSERT_GT(rows.size(), 30u);
-  for (const auto& row : rows) {
-    ASSERT_EQ(row.size(), 7u) << row[0];
+TEST(SafeReplace, CasesOfTheTable) {
+  for (const auto& row : test::load_table("data/replace_and_copy.txt")) {
     SCOPED_TRACE(row[0]);
-    FakeFileSystem fs;
-    Files taken;
-    for (const std::string& setting : words(row[2])) {
-      const std::string key = setting.substr(0, setting.find('='));
-      const std::string value = setting.substr(setting.find('=') + 1);
-      if (key == "move") fs.move_error = std::stoul(value);
-      if (key == "rename-fails") fs.rename_fails_from.insert(path_of(value));
-      if (key == "remove-fails") fs.remove_fails.insert(path_of(value));
-      if (key == "copy") fs.interpreter = value;
-      for (int i = 0; key == "taken" && i < 100; ++i) {
-        taken[path_of(value + (i < 10 ? "0" : "") + std::to_string(i))] = "taken";
-      }
+    StandIn fs;
+    fs.setup = pairs(row[2]);
+    fs.files = pairs(row[3]);
+    for (int i = 0; fs.setup.contains("taken") && i < 100; ++i) {
+      fs.files[fs.setup["taken"] + (i < 10 ? "0" : "") + std::to_string(i)] = "taken";
     }
-    fs.files = files_of(row[3], taken);
-    const std::vector<std::string> call = words(row[1]);
-    ASSERT_EQ(call.size(), 3u);
-    const int result = call[0] == "replace"
-                           ? replace_file_via(fs, path_of(call[1]), path_of(call[2]))
-                           : copy_file_via_interpreter(fs, path_of(call[1]), path_of(call[2]));
-    EXPECT_EQ(result, test::errno_of(row[4]));
-    EXPECT_EQ(fs.files, files_of(row[5], taken));
-    if (row[6] != "-") {
-      std::vector<std::string> steps;
-      for (const std::string& step : words(row[6] == "none" ? "" : row[6], ';')) {
-        std::string resolved;
-        for (const std::string& word : words(step)) {
-          resolved += (resolved.empty() ? word : " " + path_of(word));
-        }
-        steps.push_back(resolved);
-      }
-      EXPECT_EQ(fs.log, steps);
-    }
+    const std::string before = text_of(fs.files);
+    std::smatch call;
+    ASSERT_TRUE(std::regex_match(row[1], call, std::regex("(\\w+) ([^ ]+) ([^ ]+)")));
+    EXPECT_EQ(call[1] == "replace" ? replace_file_via(fs, call[2].str(), call[3].str())
+                                   : copy_file_via_interpreter(fs, call[2].str(), call[3].str()),
+              test::errno_of(row[4]));
+    EXPECT_EQ(text_of(fs.files), row[5] == "unchanged" ? before : row[5]);
+    EXPECT_EQ(row[6] == "-" ? "-" : fs.log, row[6] == "none" ? "" : row[6]);
   }
 }
 
-TEST(SafeReplace, SiblingNamesKeepTheDirectoryAndAShortBaseName) {
-  const struct {
-    const char* path;
-    char tag;
-    int number;
-    const char* expected;
-  } cases[] = {
-      {"C:\\WINDOWS\\inf\\netzor.inf", 'b', 0, "C:\\WINDOWS\\inf\\netzor.b00"},
-      {"C:\\WINDOWS\\system\\zvnd32.sys", 't', 42, "C:\\WINDOWS\\system\\zvnd32.t42"},
-      {"C:\\dir.ext\\noext", 'b', 7, "C:\\dir.ext\\noext.b07"},
-      {"C:\\dir\\verylongname.txt", 'b', 99, "C:\\dir\\verylong.b99"},
-      {"C:\\dir\\ninechars.txt", 'b', 5, "C:\\dir\\ninechar.b05"},
-      {"C:/dir/archive.tar.gz", 't', 1, "C:/dir/archive_.t01"},
-      {"A:zvnd32.sys", 't', 3, "A:zvnd32.t03"},
-      {"zvnd32.sys", 't', 0, "zvnd32.t00"},
-  };
-  for (const auto& c : cases) {
+TEST(SafeReplace, SiblingNames) {
+  for (const auto& row : test::load_table("data/sibling_names.txt")) {
     PathText name;
-    ASSERT_TRUE(sibling_name(c.path, c.tag, c.number, &name)) << c.path;
-    EXPECT_EQ(name.view(), c.expected);
+    const bool fits = sibling_name(row[1], row[2][0], std::stoi(row[2].substr(2)), &name);
+    EXPECT_EQ(fits ? std::string(name.c_str()) : "does not fit", row[3]) << row[0];
   }
-  PathText name;
-  EXPECT_FALSE(sibling_name("C:\\" + std::string(kMaxPath - 8, 'd') + "\\a.b", 'b', 0, &name));
-}
-
-TEST(SafeReplace, FixedTextRefusesTextThatDoesNotFitOrHoldsANul) {
-  FixedText<8> text;
-  ASSERT_TRUE(text.assign("abc"));
-  EXPECT_FALSE(text.append("defgh"));  // 8 characters would leave no room for the terminator
-  EXPECT_FALSE(text.append(std::string_view("d\0e", 3)));
-  EXPECT_EQ(text.view(), "abc");
-  ASSERT_TRUE(text.append("defg"));
-  EXPECT_EQ(std::string(text.c_str()), "abcdefg");
 }
 
 }  // namespace

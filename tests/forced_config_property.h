@@ -1,0 +1,95 @@
+// The memory window's insertion as a property of any ForcedConfig value, for a test over
+// generated values and for the fuzzer. The value is left alone when it holds a memory record the
+// walk reaches or is longer than the 256 bytes read, refused when the walk ends past offset 204,
+// and otherwise written as REG_BINARY with every byte kept, in order, and the window record
+// inserted at the start of the last anchor record, else of the end mark the walk stops on, else
+// at the value's end; a second run then finds the record and leaves the value alone.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "registry/forced_config.h"
+
+namespace reg7140::test {
+
+// The instance key with ForcedConfig as its one value.
+class ForcedConfigKey : public Registry {
+ public:
+  std::vector<std::uint8_t> value;
+  std::uint32_t type = kRegSz;
+  int writes = 0;
+
+  RegStatus query_value(KeyHandle, std::string_view name, std::uint32_t* value_type,
+                        std::span<std::uint8_t> buffer, std::uint32_t* size) override {
+    *value_type = type;
+    *size = static_cast<std::uint32_t>(value.size());
+    if (name != "ForcedConfig" || value.size() > buffer.size()) return kErrorMoreData;
+    std::copy(value.begin(), value.end(), buffer.begin());
+    return kErrorSuccess;
+  }
+  RegStatus set_value(KeyHandle, std::string_view name, std::uint32_t value_type,
+                      std::span<const std::uint8_t> data) override {
+    writes += name == "ForcedConfig" ? 1 : 100;
+    value.assign(data.begin(), data.end());
+    type = value_type;
+    return kErrorSuccess;
+  }
+  RegStatus open_key(std::string_view, KeyAccess, KeyHandle*) override { return 2; }
+  RegStatus create_key(KeyHandle, std::string_view, std::string_view, KeyHandle*,
+                       std::uint32_t*) override {
+    return 2;
+  }
+  RegStatus delete_value(KeyHandle, std::string_view) override { return 2; }
+  void close_key(KeyHandle) override {}
+  RegStatus flush() override { return 0; }
+};
+
+// "" when the property holds for `value`, otherwise what broke it; `outcome` names the case.
+inline std::string check_memory_window(std::span<const std::uint8_t> value, std::string* outcome) {
+  // Length 52, type 1, the window from 0x000C0000 to 0x000C0FFF, 4 KB.
+  const std::string_view record(
+      "\x34\0\0\0\1\0\0\0\1\0\x14\0\0\0\x0C\0\xFF\x0F\x0C\0\0\0\0\0\0\xF0\xFF\xFF\0\x10\0\0"
+      "\0\0\0\0\xFF\xFF\xFF\xFF\0\0\0\0\2\0\0\0\0\0\0\0",
+      52);
+  ForcedConfigKey key;
+  key.value.assign(value.begin(), value.end());
+  const Failure failure = add_memory_window(key, 1);
+  // The records from offset 8 on, each as long as the low byte of its length, up to a zero
+  // length; only the low byte of a type within the value counts.
+  const std::size_t length = value.size();
+  std::size_t at = 8, anchor = 0;
+  bool memory = false, end_mark = false;
+  for (; at < length && !end_mark; at += value[at]) {
+    memory = memory || (at + 4 < length && value[at + 4] == 0x01);
+    anchor = at + 4 < length && value[at + 4] == 0x7C ? at : anchor;
+    end_mark = value[at] == 0;
+  }
+  *outcome = length > 256 ? "too long"
+             : memory     ? "memory record"
+                          : "walk end " + std::to_string(at);
+  if (length > 256 || memory) return key.writes == 0 && !failure ? "" : "value changed";
+  if (at > 204) {
+    return failure && failure.code == 0 && key.writes == 0 &&
+                   failure.site->message == "Not enough room for Memory Base configuration."
+               ? ""
+               : "no room, but not refused with nothing written";
+  }
+  *outcome = at == 204 ? *outcome : anchor != 0 ? "anchor" : end_mark ? "end mark" : "appended";
+  std::vector<std::uint8_t> grown(value.begin(), value.end());
+  const std::size_t insert_at = anchor != 0 ? anchor : (end_mark ? at : length);
+  grown.insert(grown.begin() + static_cast<long>(insert_at), record.begin(), record.end());
+  if (failure || key.value != grown || key.type != kRegBinary || key.writes != 1) {
+    return "window record not inserted as expected";
+  }
+  add_memory_window(key, 1);
+  const bool reached = anchor != 0 || end_mark || at == length;
+  return key.writes == 1 || !reached ? "" : "a second run wrote the value again";
+}
+
+}  // namespace reg7140::test
