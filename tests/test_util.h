@@ -150,19 +150,6 @@ inline std::filesystem::path data_path(std::string_view relative) {
   return std::filesystem::path(REG7140_SOURCE_DIR) / "tests" / relative;
 }
 
-// Every file of `directory` (below tests/) whose name ends in `extension`, by name.
-inline std::vector<CaseFile> load_cases(std::string_view directory, std::string_view extension) {
-  std::vector<CaseFile> cases;
-  std::error_code ignored;
-  for (const auto& entry : std::filesystem::directory_iterator(data_path(directory), ignored)) {
-    if (entry.path().extension() != extension) continue;
-    cases.push_back(parse_case(entry.path().stem().string(), read_file(entry.path())));
-  }
-  std::sort(cases.begin(), cases.end(),
-            [](const CaseFile& a, const CaseFile& b) { return a.name < b.name; });
-  return cases;
-}
-
 // A table of one case a line, its fields separated by " | " and expanded; blank lines and '#'
 // lines are left out.
 inline std::vector<std::vector<std::string>> load_table(std::string_view file) {
