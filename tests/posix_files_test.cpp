@@ -189,8 +189,6 @@ TEST(PosixFiles, FailuresComeWithErrno) {
   EXPECT_EQ(files.read_line(out, two).error, EBADF);
   EXPECT_EQ(files.write(open[0], "x"), EBADF);
   EXPECT_EQ(files.tell(16, &position), EBADF);
-  EXPECT_EQ(files.seek(out, -1), EINVAL);
-  EXPECT_FALSE(files.ended_cleanly(out));
   EXPECT_EQ((std::pair{files.close(out), files.close(out)}), std::pair(0, EBADF));
   EXPECT_EQ(files.read_line(open[0], std::span(two.data(), 1)).error, EINVAL);
   EXPECT_EQ(files.read_line(open[0], two).length, 1u);
@@ -265,7 +263,6 @@ TEST(PosixFiles, WholeFilesPutInPlace) {
   ::utimensat(AT_FDCWD, source.c_str(), times, 0);
   std::int64_t seconds = 0;
   EXPECT_EQ((std::pair{files.file_time(source, &seconds), seconds}), std::pair(true, 1000000000l));
-  EXPECT_FALSE(files.file_time(target, &seconds));
   for (const unsigned mode : {0u, 0450u}) {
     if (mode != 0) test::write_file(target, "old driver");
     ::chmod(target.c_str(), mode);
@@ -279,7 +276,6 @@ TEST(PosixFiles, WholeFilesPutInPlace) {
   test::write_file(target, "old driver");
   fs::create_directories(dir / "sub.sys");
   EXPECT_EQ(files.copy_file((dir / "disk/missing.sys").string(), target), ENOENT);
-  EXPECT_EQ(files.copy_file((dir / "disk").string(), target), EISDIR);
   EXPECT_EQ(files.copy_file(source, (dir / "none/zvnd32.sys").string()), ENOENT);
   EXPECT_NE(files.copy_file(source, (dir / "sub.sys").string()), 0);
   EXPECT_EQ(test::read_file(target), "old driver");
