@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <map>
-#include <regex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -38,12 +37,17 @@ class StandIn : public FileSystemOps {
   }
   void flush(const char* path) override { note("flush " + std::string(path)); }
   void run_command(const char* command) override {
-    std::cmatch copy;
-    ASSERT_TRUE(std::regex_match(command, copy, std::regex("copy \"([^\"]+)\" \"([^\"]+)\" > NUL")))
+    // The one command line allowed: copy "F" "T" > NUL, with F and T not empty.
+    const std::string line = command;
+    const std::size_t split = line.find("\" \"");
+    ASSERT_TRUE(line.starts_with("copy \"") && line.ends_with("\" > NUL") && split > 6 &&
+                split + 3 < line.size() - 7 && line.find('"', 6) == split &&
+                line.find('"', split + 3) == line.size() - 7)
         << command;
-    note("run " + copy[1].str() + " " + copy[2].str());
-    if (setup["copy"] != "none")
-      files[copy[2]] = files.at(copy[1]).substr(setup["copy"] == "short");
+    const std::string from = line.substr(6, split - 6);
+    const std::string to = line.substr(split + 3, line.size() - 7 - split - 3);
+    note("run " + from + " " + to);
+    if (setup["copy"] != "none") files[to] = files.at(from).substr(setup["copy"] == "short");
   }
 
  private:
@@ -58,9 +62,10 @@ class StandIn : public FileSystemOps {
 // path=content or key=value pairs between blanks (a tab or a line feed belongs to a path).
 std::map<std::string, std::string> pairs(const std::string& text) {
   std::map<std::string, std::string> out;
-  const std::regex pair("([^ ]+)=([^ ]*)");
-  for (std::sregex_iterator it(text.begin(), text.end(), pair), end; it != end; ++it) {
-    out[(*it)[1]] = (*it)[2];
+  for (const std::string& word : test::words(text)) {
+    const std::size_t equals = word.rfind('=');
+    if (equals != std::string::npos && equals > 0)
+      out[word.substr(0, equals)] = word.substr(equals + 1);
   }
   return out;
 }
@@ -82,10 +87,10 @@ TEST(SafeReplace, CasesOfTheTable) {
       fs.files[fs.setup["taken"] + (i < 10 ? "0" : "") + std::to_string(i)] = "taken";
     }
     const std::string before = text_of(fs.files);
-    std::smatch call;
-    ASSERT_TRUE(std::regex_match(row[1], call, std::regex("(\\w+) ([^ ]+) ([^ ]+)")));
-    EXPECT_EQ(call[1] == "replace" ? replace_file_via(fs, call[2].str(), call[3].str())
-                                   : copy_file_via_interpreter(fs, call[2].str(), call[3].str()),
+    const std::vector<std::string> call = test::words(row[1]);
+    ASSERT_EQ(call.size(), 3u);
+    EXPECT_EQ(call[0] == "replace" ? replace_file_via(fs, call[1], call[2])
+                                   : copy_file_via_interpreter(fs, call[1], call[2]),
               test::errno_of(row[4]));
     EXPECT_EQ(text_of(fs.files), row[5] == "unchanged" ? before : row[5]);
     EXPECT_EQ(row[6] == "-" ? "-" : fs.log, row[6] == "none" ? "" : row[6]);

@@ -58,6 +58,18 @@ inline void write_file(const std::filesystem::path& path, const std::string& byt
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+// The words of a line of case data, split at single blanks (tabs and line feeds stay in a word).
+inline std::vector<std::string> words(std::string_view text) {
+  std::vector<std::string> out;
+  for (std::size_t from = 0; from <= text.size();) {
+    std::size_t blank = text.find(' ', from);
+    if (blank == std::string_view::npos) blank = text.size();
+    if (blank > from) out.emplace_back(text.substr(from, blank - from));
+    from = blank + 1;
+  }
+  return out;
+}
+
 // The errno that case data names: "0", "EACCES", ...
 inline int errno_of(const std::string& name) {
   static const std::map<std::string, int> names = {

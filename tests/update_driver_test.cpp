@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <regex>
 #include <string>
 
 #include "tests/capture_console.h"
@@ -58,12 +57,16 @@ class Disk : public FileStore {
 TEST(DriverJob, CasesOfTheTable) {
   EXPECT_TRUE(names_directory("A:/reg7140.exe") && names_directory("\\reg7140.exe"));
   EXPECT_FALSE(names_directory("reg7140.exe"));
-  const std::regex file("([^ ]+)=([^ @]*)@([0-9]+)(\\+ro)?");
   for (const auto& row : test::load_table("data/driver_job.txt")) {
     SCOPED_TRACE(row[0]);
     Disk disk;
-    for (std::sregex_iterator it(row[3].begin(), row[3].end(), file), end; it != end; ++it) {
-      disk.files[(*it)[1]] = File{(*it)[2], std::stoll((*it)[3]), (*it)[4].matched};
+    // path=bytes@time, +ro for a read-only file
+    for (const std::string& word : test::words(row[3])) {
+      const std::size_t equals = word.rfind('='), at = word.rfind('@');
+      if (at == std::string::npos || equals == std::string::npos || at < equals) continue;
+      disk.files[word.substr(0, equals)] =
+          File{word.substr(equals + 1, at - equals - 1), std::stoll(word.substr(at + 1)),
+               word.ends_with("+ro")};
     }
     if (row[3].find(" copy=") != std::string::npos)
       disk.copy_error = std::stoi(row[3].substr(row[3].find(" copy=") + 6));
