@@ -158,6 +158,8 @@ TEST_F(FileRegistryTest, ChangesReachTheFileInOneSaveAtTheirPlaces) {
   ASSERT_EQ(registry.create_key(a, "Made", "MyClass", &made, &disposition), 0);
   EXPECT_EQ(disposition, 1u);
   ASSERT_EQ(registry.set_value(made, "0000", 3, bytes("\x07")), 0);
+  ASSERT_EQ(registry.create_key(a, "Later", "", &made, &disposition), 0);
+  ASSERT_EQ(registry.set_value(made, "", 1, bytes(std::string("z\0", 2))), 0);
   // Nothing reaches the file before the flush.
   EXPECT_EQ(read_file(path_), machine);
 

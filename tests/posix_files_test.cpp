@@ -189,6 +189,7 @@ TEST(PosixFiles, FailuresComeWithErrno) {
   EXPECT_EQ(files.read_line(out, two).error, EBADF);
   EXPECT_EQ(files.write(open[0], "x"), EBADF);
   EXPECT_EQ(files.tell(16, &position), EBADF);
+  EXPECT_EQ(files.read_line(16, two).error, EBADF);
   EXPECT_EQ((std::pair{files.close(out), files.close(out)}), std::pair(0, EBADF));
   EXPECT_EQ(files.read_line(open[0], std::span(two.data(), 1)).error, EINVAL);
   EXPECT_EQ(files.read_line(open[0], two).length, 1u);
