@@ -70,7 +70,8 @@ class TextBuffer {
     }
     char* block = reinterpret_cast<char*>(aligned);
 #ifdef MADV_HUGEPAGE
-    ::madvise(block, usable, MADV_HUGEPAGE);
+    // Each huge page is cleared whole when first touched: worth it only for text that fills them.
+    if (size >= kHuge) ::madvise(block, usable, MADV_HUGEPAGE);
 #endif
     if (keep > 0) std::memcpy(block, data_, keep);
     release();
