@@ -157,7 +157,12 @@ TEST_F(FileRegistryTest, ChangesReachTheFileInOneSaveAtTheirPlaces) {
   std::uint32_t disposition = 0;
   ASSERT_EQ(registry.create_key(a, "Made", "MyClass", &made, &disposition), 0);
   EXPECT_EQ(disposition, 1u);
-  ASSERT_EQ(registry.set_value(made, "0000", 3, bytes("\x07")), 0);
+  std::string long_value;
+  for (char c = 0; c < 60; ++c) long_value += c;
+  ASSERT_EQ(registry.set_value(made, "0000", 3, bytes(long_value)), 0);
+  KeyHandle deep = kNoKey;
+  ASSERT_EQ(registry.create_key(made, "Deep", "", &deep, &disposition), 0);
+  ASSERT_EQ(registry.set_value(deep, "d", 4, bytes(std::string("\x01\0\0\0", 4))), 0);
   ASSERT_EQ(registry.create_key(a, "Later", "", &made, &disposition), 0);
   ASSERT_EQ(registry.set_value(made, "", 1, bytes(std::string("z\0", 2))), 0);
   // Nothing reaches the file before the flush.
