@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/posix/durable_file.h"
+#include "platform/posix/raw_io.h"
 #include "platform/posix/reg_index.h"
 #include "platform/posix/reg_store.h"
 #include "platform/posix/reg_syntax.h"
@@ -100,11 +101,8 @@ bool read_whole(int fd, TextBuffer* buffer, std::size_t* size) {
   std::size_t filled = 0;
   for (;;) {
     if (filled == buffer->capacity() && !buffer->grow(filled * 2, filled)) return false;
-    const ssize_t n = ::read(fd, buffer->data() + filled, buffer->capacity() - filled);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
+    const ssize_t n = read_retrying(fd, buffer->data() + filled, buffer->capacity() - filled);
+    if (n < 0) return false;
     if (n == 0) break;
     filled += static_cast<std::size_t>(n);
   }
