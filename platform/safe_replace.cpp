@@ -38,24 +38,6 @@ bool fits_in_quotes(std::string_view path) {
 
 }  // namespace
 
-int errno_from_windows_error(WinError error) {
-  switch (error) {
-    case 0:
-      return 0;
-    case kErrorFileNotFound:
-    case kErrorPathNotFound:
-      return ENOENT;
-    case kErrorAccessDenied:
-    case kErrorSharingViolation:
-      return EACCES;
-    case kErrorFileExists:
-    case kErrorAlreadyExists:
-      return EEXIST;
-    default:
-      return EIO;
-  }
-}
-
 bool sibling_name(std::string_view path, char tag, int number, PathText* name) {
   // No substr() from an offset: its range check would link in the exception machinery.
   const std::size_t separator = path.find_last_of("\\/:");

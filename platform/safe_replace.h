@@ -34,9 +34,6 @@ class FileSystemOps {
   virtual void run_command(const char* command) = 0;
 };
 
-// errno for a Windows error code.
-int errno_from_windows_error(WinError error);
-
 // A name beside `path` in the same directory: its base name cut to 8 characters, with any dot
 // in it made an underscore, then '.', `tag` and `number` as two digits
 // ("C:\WINDOWS\inf\netzor.inf", 'b', 3 -> "C:\WINDOWS\inf\netzor.b03"). False when it does not fit.

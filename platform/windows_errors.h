@@ -23,4 +23,8 @@ inline constexpr WinError kErrorFilenameExcedRange = 206;
 inline constexpr WinError kErrorMoreData = 234;
 inline constexpr WinError kErrorBadDb = 1009;
 
+// errno as the Windows C run-time sets it for a Windows error code, on every platform with
+// that platform's errno numbers.
+int errno_from_windows_error(WinError error);
+
 }  // namespace reg7140

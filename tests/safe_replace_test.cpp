@@ -105,5 +105,11 @@ TEST(SafeReplace, SiblingNames) {
   }
 }
 
+TEST(WindowsErrors, MappedAsTheRunTimeMapsThem) {
+  for (const auto& row : test::load_table("data/windows_errors.txt")) {
+    EXPECT_EQ(errno_from_windows_error(std::stol(row[0])), test::errno_of(row[1])) << row[0];
+  }
+}
+
 }  // namespace
 }  // namespace reg7140

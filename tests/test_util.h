@@ -73,8 +73,12 @@ inline std::vector<std::string> words(std::string_view text) {
 // The errno that case data names: "0", "EACCES", ...
 inline int errno_of(const std::string& name) {
   static const std::map<std::string, int> names = {
-      {"0", 0},     {"EACCES", EACCES}, {"EEXIST", EEXIST}, {"EINVAL", EINVAL},
-      {"EIO", EIO}, {"ENOENT", ENOENT}, {"ENOSPC", ENOSPC}, {"ENAMETOOLONG", ENAMETOOLONG}};
+      {"0", 0},           {"E2BIG", E2BIG},   {"EACCES", EACCES},
+      {"EAGAIN", EAGAIN}, {"EBADF", EBADF},   {"ECHILD", ECHILD},
+      {"EEXIST", EEXIST}, {"EINVAL", EINVAL}, {"EIO", EIO},
+      {"EMFILE", EMFILE}, {"ENOENT", ENOENT}, {"ENOEXEC", ENOEXEC},
+      {"ENOMEM", ENOMEM}, {"ENOSPC", ENOSPC}, {"ENOTEMPTY", ENOTEMPTY},
+      {"EPIPE", EPIPE},   {"EXDEV", EXDEV},   {"ENAMETOOLONG", ENAMETOOLONG}};
   return names.at(name);
 }
 

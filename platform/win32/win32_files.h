@@ -4,30 +4,11 @@
 #include <memory>
 
 #include "platform/file_store.h"
-#include "platform/text_files.h"
 #include "platform/safe_replace.h"
+#include "platform/text_files.h"
+#include "platform/win32/win32_file_ops.h"
 
 namespace reg7140 {
-
-// The primitive operations that replacing and copying are built on.
-class Win32FileSystemOps : public FileSystemOps {
- public:
-  Win32FileSystemOps();
-
-  // The error of MoveFileExA; ERROR_CALL_NOT_IMPLEMENTED where the system lacks it (Windows 95
-  // answers so).
-  WinError move_replacing(const char* from, const char* to) override;
-  int rename(const char* from, const char* to) override;
-  int remove(const char* path) override;
-  bool file_size(const char* path, std::int64_t* size) override;
-  void flush(const char* path) override;
-  void run_command(const char* command) override;
-
- private:
-  // Looked up at run time: a program that imported it could not even be loaded by a system
-  // without it.
-  void (*move_file_ex_)() = nullptr;
-};
 
 class Win32Files : public TextFiles, public FileStore {
  public:
