@@ -9,6 +9,10 @@ constexpr int kNameCandidates = 100;
 constexpr std::size_t kMaxBaseName = 8;
 
 using CommandText = FixedText<kMaxCommandLength + 1>;
+// The interpreter's own quoted name, " /c " and the command.
+using InterpreterLine = FixedText<kMaxPath + 6 + kMaxCommandLength>;
+
+constexpr std::string_view kFallbackInterpreter = "cmd.exe";
 
 bool exists(FileSystemOps& ops, const char* path) {
   std::int64_t size = 0;
@@ -58,6 +62,20 @@ bool sibling_name(std::string_view path, char tag, int number, PathText* name) {
   return name->append(std::string_view(suffix, sizeof(suffix)));
 }
 
+bool run_in_interpreter(FileSystemOps& ops, std::string_view command) {
+  InterpreterLine line;
+  // A name with a quote in it could not be quoted as the first word of the line.
+  if (const char* interpreter = ops.command_interpreter();
+      interpreter != nullptr && *interpreter != '\0' &&
+      std::string_view(interpreter).find('"') == std::string_view::npos && line.assign("\"") &&
+      line.append(interpreter) && line.append("\" /c ") && line.append(command) &&
+      ops.run_program(interpreter, line.data())) {
+    return true;
+  }
+  return line.assign(kFallbackInterpreter) && line.append(" /c ") && line.append(command) &&
+         ops.run_program(nullptr, line.data());
+}
+
 int replace_file_via(FileSystemOps& ops, std::string_view from_path, std::string_view to_path) {
   PathText from;
   PathText to;
@@ -102,9 +120,10 @@ int copy_file_via_interpreter(FileSystemOps& ops, std::string_view from_path,
     return ENAMETOOLONG;
   }
 
-  ops.run_command(command.c_str());
+  // Whether the interpreter started tells nothing: what it left behind does.
+  run_in_interpreter(ops, command.view());
 
-  // The interpreter of Windows 95 gives no exit status for copy; what it left behind tells.
+  // The interpreter of Windows 95 gives no exit status for copy.
   std::int64_t copied_size = -1;
   if (!ops.file_size(scratch.c_str(), &copied_size)) return EIO;
   const int error =

@@ -30,14 +30,23 @@ class FileSystemOps {
   // Hands what the system still holds of the file to the disk. Best effort: a file that cannot
   // be flushed is replaced all the same.
   virtual void flush(const char* path) = 0;
-  // Runs `command` through the command interpreter and waits for it to end.
-  virtual void run_command(const char* command) = 0;
+  // The program that the environment variable COMSPEC names; nullptr when it is not set.
+  virtual const char* command_interpreter() = 0;
+  // Starts `program` with the command line `line`, which the system may change, and waits for
+  // it to end; with `program` nullptr, the line's first word found along the search path. False
+  // when it cannot be started.
+  virtual bool run_program(const char* program, char* line) = 0;
 };
 
 // A name beside `path` in the same directory: its base name cut to 8 characters, with any dot
 // in it made an underscore, then '.', `tag` and `number` as two digits
 // ("C:\WINDOWS\inf\netzor.inf", 'b', 3 -> "C:\WINDOWS\inf\netzor.b03"). False when it does not fit.
 bool sibling_name(std::string_view path, char tag, int number, PathText* name);
+
+// Runs `command` through the command interpreter, started with "/c" and the command: the
+// program COMSPEC names, or, when it is not set or cannot be started, cmd.exe along the search
+// path. False when neither could be started.
+bool run_in_interpreter(FileSystemOps& ops, std::string_view command);
 
 // Puts `from` in the place of `to`. 0 or errno.
 int replace_file_via(FileSystemOps& ops, std::string_view from, std::string_view to);

@@ -36,18 +36,29 @@ class StandIn : public FileSystemOps {
     return files.contains(path) && (*size = static_cast<std::int64_t>(files[path].size()), true);
   }
   void flush(const char* path) override { note("flush " + std::string(path)); }
-  void run_command(const char* command) override {
-    // The one command line allowed: copy "F" "T" > NUL, with F and T not empty.
+  const char* command_interpreter() override {
+    if (!setup.contains("comspec")) return "C:\\WINDOWS\\COMMAND.COM";
+    return setup["comspec"] == "unset" ? nullptr : setup["comspec"].c_str();
+  }
+  bool run_program(const char* program, char* command) override {
+    // The lines allowed: "COMSPEC" /c copy "F" "T" > NUL, or the same with cmd.exe unquoted and
+    // no program, found along the search path; F and T not empty.
     const std::string line = command;
+    const std::string head =
+        program != nullptr ? "\"" + std::string(program) + "\" /c " : std::string("cmd.exe /c ");
+    if (program != nullptr && setup["comspec-fails"] == "yes") return false;
     const std::size_t split = line.find("\" \"");
-    ASSERT_TRUE(line.starts_with("copy \"") && line.ends_with("\" > NUL") && split > 6 &&
-                split + 3 < line.size() - 7 && line.find('"', 6) == split &&
+    const std::size_t start = head.size() + 6;
+    EXPECT_TRUE(line.starts_with(head + "copy \"") && line.ends_with("\" > NUL") && split > start &&
+                split + 3 < line.size() - 7 && line.find('"', start) == split &&
                 line.find('"', split + 3) == line.size() - 7)
         << command;
-    const std::string from = line.substr(6, split - 6);
+    if (!line.starts_with(head) || split == std::string::npos) return true;
+    const std::string from = line.substr(start, split - start);
     const std::string to = line.substr(split + 3, line.size() - 7 - split - 3);
-    note("run " + from + " " + to);
+    note("run " + from + " " + to + (program != nullptr ? "" : " with cmd.exe"));
     if (setup["copy"] != "none") files[to] = files.at(from).substr(setup["copy"] == "short");
+    return true;
   }
 
  private:

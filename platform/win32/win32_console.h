@@ -1,4 +1,4 @@
-// Standard output, through the C run-time.
+// Standard output, as the C run-time's text-mode stdout wrote it.
 #pragma once
 
 #include "platform/console.h"

@@ -1,18 +1,27 @@
 #include "platform/win32/win32_file_ops.h"
 
-#include <sys/stat.h>
-#include <windows.h>
-
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
+
+#include "platform/win32/win32_environment.h"
+#include "platform/windows_errors.h"
 
 namespace reg7140 {
-namespace {
 
-int last_errno() { return errno != 0 ? errno : EIO; }
+int windows_errno() {
+  const DWORD error = GetLastError();
+  // A failure that tells no reason is still a failure.
+  return error != ERROR_SUCCESS ? errno_from_windows_error(static_cast<WinError>(error)) : EINVAL;
+}
 
-}  // namespace
+bool find_file(const char* path, WIN32_FIND_DATAA* found) {
+  for (const char* at = path; *at != '\0'; ++at) {
+    if (*at == '*' || *at == '?') return false;
+  }
+  const HANDLE search = FindFirstFileA(path, found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  return true;
+}
 
 Win32FileSystemOps::Win32FileSystemOps() {
   if (HMODULE kernel = GetModuleHandleA("KERNEL32.DLL"); kernel != nullptr) {
@@ -31,19 +40,16 @@ WinError Win32FileSystemOps::move_replacing(const char* from, const char* to) {
 }
 
 int Win32FileSystemOps::rename(const char* from, const char* to) {
-  errno = 0;
-  return std::rename(from, to) == 0 ? 0 : last_errno();
+  return MoveFileA(from, to) ? 0 : windows_errno();
 }
 
-int Win32FileSystemOps::remove(const char* path) {
-  errno = 0;
-  return std::remove(path) == 0 ? 0 : last_errno();
-}
+int Win32FileSystemOps::remove(const char* path) { return DeleteFileA(path) ? 0 : windows_errno(); }
 
 bool Win32FileSystemOps::file_size(const char* path, std::int64_t* size) {
-  struct _stat status;
-  if (_stat(path, &status) != 0) return false;
-  *size = static_cast<std::int64_t>(status.st_size);
+  WIN32_FIND_DATAA found;
+  if (!find_file(path, &found)) return false;
+  *size = static_cast<std::int64_t>((static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) |
+                                    found.nFileSizeLow);
   return true;
 }
 
@@ -55,9 +61,23 @@ void Win32FileSystemOps::flush(const char* path) {
   CloseHandle(file);
 }
 
-void Win32FileSystemOps::run_command(const char* command) {
-  // The interpreter that COMSPEC names; its result says nothing about the copy on Windows 95.
-  std::system(command);
+const char* Win32FileSystemOps::command_interpreter() {
+  interpreter_ = read_environment("COMSPEC");
+  return interpreter_.get();
+}
+
+bool Win32FileSystemOps::run_program(const char* program, char* line) {
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessA(program, line, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    return false;
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return true;
 }
 
 }  // namespace reg7140

@@ -12,12 +12,10 @@
 #include "platform/fixed_text.h"
 #include "platform/stream_table.h"
 #include "platform/text_mode.h"
+#include "platform/win32/win32_file_ops.h"
 
 namespace reg7140 {
 namespace {
-
-constexpr int kAccessWrite = 2;
-constexpr int kAccessReadWrite = 6;
 
 // Files are opened in binary mode and the text mode is done over their bytes: the run-time's own
 // text mode tells wrong positions for lines that end in a bare LF (it counts every LF it returned
@@ -91,7 +89,22 @@ int to_c_path(std::string_view path, PathText* out) {
   return out->assign(path) ? 0 : ENAMETOOLONG;
 }
 
-int stat_path(const char* path, struct _stat* status) { return _stat(path, status); }
+// The read-only attribute cleared and every other one kept; the result is not checked.
+void clear_read_only(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    SetFileAttributesA(path, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+  }
+}
+
+// Whole seconds since 1970 of a file time (100 ns units since 1601), fractions dropped; 1601 to
+// 1970 is a whole number of seconds, so that dropping them first is the same.
+std::int64_t unix_seconds(const FILETIME& time) {
+  constexpr std::int64_t kSecondsTo1970 = 11644473600;
+  const std::uint64_t ticks =
+      (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+  return static_cast<std::int64_t>(ticks / 10000000) - kSecondsTo1970;
+}
 
 }  // namespace
 
@@ -116,16 +129,17 @@ Win32Files::~Win32Files() {
   for (FileHandle i = 0; i < StreamTable<Stream>::kSlots; ++i) close(i);
 }
 
-bool Win32Files::access(std::string_view path, AccessMode mode) {
+bool Win32Files::access(std::string_view path, AccessMode) {
+  // Every file that exists may be read; writing needs the read-only attribute clear.
   PathText c_path;
   if (to_c_path(path, &c_path) != 0) return false;
-  return _access(c_path.c_str(), mode == AccessMode::kWrite ? kAccessWrite : kAccessReadWrite) == 0;
+  const DWORD attributes = GetFileAttributesA(c_path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) == 0;
 }
 
 void Win32Files::make_writable(std::string_view path) {
-  // The run-time changes the read-only attribute alone and keeps the others.
   PathText c_path;
-  if (to_c_path(path, &c_path) == 0) _chmod(c_path.c_str(), _S_IREAD | _S_IWRITE);
+  if (to_c_path(path, &c_path) == 0) clear_read_only(c_path.c_str());
 }
 
 int Win32Files::open_text(std::string_view path, OpenMode mode, FileHandle* file) {
@@ -224,9 +238,9 @@ int Win32Files::replace_file(std::string_view from, std::string_view to) {
 bool Win32Files::file_time(std::string_view path, std::int64_t* seconds) {
   PathText c_path;
   if (to_c_path(path, &c_path) != 0) return false;
-  struct _stat status;
-  if (stat_path(c_path.c_str(), &status) != 0) return false;
-  *seconds = static_cast<std::int64_t>(status.st_mtime);
+  WIN32_FIND_DATAA found;
+  if (!find_file(c_path.c_str(), &found)) return false;
+  *seconds = unix_seconds(found.ftLastWriteTime);
   return true;
 }
 
@@ -238,7 +252,7 @@ int Win32Files::copy_file(std::string_view from, std::string_view to) {
   const int error = copy_file_via_interpreter(*state_->ops, c_from.view(), c_to.view());
   // The copy of the NT family's interpreter carries the source's attributes over, so a driver
   // from a write-protected disk would be installed read-only, unlike the copy of Windows 95.
-  if (error == 0) _chmod(c_to.c_str(), _S_IREAD | _S_IWRITE);
+  if (error == 0) clear_read_only(c_to.c_str());
   return error;
 }
 
