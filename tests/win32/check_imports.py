@@ -73,15 +73,16 @@ def self_test():
     return 1 if failed else 0
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__)
+def main(doc=__doc__, self_tests=(self_test,), image_checks=()):
+    """The command line; check_image.py adds its self-test and its check of the built program."""
+    parser = argparse.ArgumentParser(description=doc)
     parser.add_argument("--allowed")
     parser.add_argument("--build", nargs=2, metavar=("SOURCE", "BINARY"))
     parser.add_argument("--cmake", default="cmake")
     parser.add_argument("--self-test", action="store_true")
     args = parser.parse_args()
     if args.self_test:
-        return self_test()
+        return max(test() for test in self_tests)
     if not args.allowed or not args.build:
         parser.error("give --allowed LIST and --build SOURCE BINARY")
     if not shutil.which(CROSS_COMPILER):
@@ -96,8 +97,11 @@ def main():
     exe = os.path.join(binary, "reg7140.exe")
     found = problems(subprocess.run(["i686-w64-mingw32-objdump", "-p", exe], capture_output=True,
                                     text=True, check=True).stdout, allowed)
-    print(*([f"{exe}: {problem}" for problem in found]
-            or [f"{exe}: Windows 4.0 console program, imports all on the list"]), sep="\n")
+    summary = ["Windows 4.0 console program", "imports all on the list"]
+    for check in image_checks:
+        check(exe, found, summary)
+    print(*([f"{exe}: {problem}" for problem in found] or [f"{exe}: {', '.join(summary)}"]),
+          sep="\n")
     return 1 if found else 0
 
 
