@@ -32,21 +32,25 @@ namespace {
 namespace fs = std::filesystem;
 using Pieces = std::vector<std::pair<long, std::string>>;  // where told, text
 
-// The host's raw files, storing at most `most` bytes a write; the `nth` write stores nothing and
-// fails with `error` (0: tells no error, as a full disk may).
+// The host's raw files, storing at most `most` bytes a write; the `nth` write or close fails with
+// `error` (a write then stores nothing; error 0: it tells no error, as a full disk may).
 class ShortRawFiles : public PosixRawFiles {
  public:
   ShortRawFiles(std::size_t most, int nth, int error) : most_(most), nth_(nth), error_(error) {}
   int write_at(RawHandle file, long long offset, std::string_view bytes,
                std::size_t* count) override {
     *count = 0;
-    if (++writes_ == nth_) return error_;
+    if (++calls_ == nth_) return error_;
     return PosixRawFiles::write_at(file, offset, bytes.substr(0, most_), count);
+  }
+  int close(RawHandle file) override {
+    const int closed = PosixRawFiles::close(file);
+    return ++calls_ == nth_ ? error_ : closed;
   }
 
  private:
   std::size_t most_;
-  int nth_, error_, writes_ = 0;
+  int nth_, error_, calls_ = 0;
 };
 
 FileHandle open_file(PosixFiles& files, const fs::path& path, OpenMode mode) {
@@ -229,11 +233,11 @@ TEST(PosixFiles, FailuresComeWithErrno) {
   std::string stored;
   for (const char c : big + "x") stored += c == '\n' ? "\r\n" : std::string(1, c);
   const std::tuple<std::size_t, int, int, std::vector<int>, std::string> cases[] = {
-      {SIZE_MAX, 0, 0, {0, 0, 0, 0, 0}, "y" + stored.substr(1)},
       {1000, 0, 0, {0, 0, 0, 0, 0}, "y" + stored.substr(1)},
       {SIZE_MAX, 1, 0, {ENOSPC, ENOSPC, ENOSPC, ENOSPC, ENOSPC}, ""},
       {1000, 3, EIO, {EIO, EIO, EIO, EIO, EIO}, stored.substr(0, 2000)},
-      {SIZE_MAX, 2, ENOSPC, {0, 0, ENOSPC, ENOSPC, ENOSPC}, stored.substr(0, 65536)}};
+      {SIZE_MAX, 2, ENOSPC, {0, 0, ENOSPC, ENOSPC, ENOSPC}, stored.substr(0, 65536)},
+      {SIZE_MAX, 4, EIO, {0, 0, 0, 0, EIO}, "y" + stored.substr(1)}};
   for (const auto& [most, nth, failure, results, after] : cases) {
     ShortRawFiles raw(most, nth, failure);
     FileStreams streams(raw);
@@ -245,6 +249,17 @@ TEST(PosixFiles, FailuresComeWithErrno) {
         << most << " " << nth;
     EXPECT_TRUE(test::read_file(dir / "out.new") == after) << most << " " << nth;
   }
+  // A whole-file copy needs besides a raw file's size, and a flush that can fail.
+  PosixRawFiles raw;
+  RawHandle in = 0, proc = 0;
+  long long size = 0;
+  ASSERT_EQ(raw.open((dir / "out.new").string(), OpenMode::kReadText, &in) +
+                raw.open("/proc/self/status", OpenMode::kReadText, &proc),
+            0);
+  EXPECT_EQ(std::tuple(raw.size(in, &size), raw.flush(in), raw.flush(proc) != 0),
+            std::tuple(0, 0, true));
+  EXPECT_EQ(std::pair(size, raw.close(in) + raw.close(proc)),
+            std::pair(static_cast<long long>(stored.size()), 0));
 }
 
 // The owner's write bit stands for the read-only attribute, for root too: make_writable sets it
