@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdint>
 #include <filesystem>
 #include <random>
 #include <span>
@@ -21,6 +22,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/file_streams.h"
+#include "platform/posix/posix_raw_file.h"
 #include "tests/test_util.h"
 
 namespace reg7140 {
@@ -28,6 +31,27 @@ namespace {
 
 namespace fs = std::filesystem;
 using Pieces = std::vector<std::pair<long, std::string>>;  // where told, text
+
+// The host's raw files, storing at most `most` bytes a write; the `nth` write or close fails with
+// `error` (a write then stores nothing; error 0: it tells no error, as a full disk may).
+class ShortRawFiles : public PosixRawFiles {
+ public:
+  ShortRawFiles(std::size_t most, int nth, int error) : most_(most), nth_(nth), error_(error) {}
+  int write_at(RawHandle file, long long offset, std::string_view bytes,
+               std::size_t* count) override {
+    *count = 0;
+    if (++calls_ == nth_) return error_;
+    return PosixRawFiles::write_at(file, offset, bytes.substr(0, most_), count);
+  }
+  int close(RawHandle file) override {
+    const int closed = PosixRawFiles::close(file);
+    return ++calls_ == nth_ ? error_ : closed;
+  }
+
+ private:
+  std::size_t most_;
+  int nth_, error_, calls_ = 0;
+};
 
 FileHandle open_file(PosixFiles& files, const fs::path& path, OpenMode mode) {
   FileHandle file = kNoFile;
@@ -202,16 +226,40 @@ TEST(PosixFiles, FailuresComeWithErrno) {
   ASSERT_EQ(files.close(open[3]), 0);
   EXPECT_EQ(open_file(files, dir / "in.inf", OpenMode::kReadText), open[3]);
 
-  // On a full device text waits in the buffer and fails when flushed; once text is lost, nothing
-  // later may look successful.
-  PosixFiles device;
-  for (const std::string& text : {std::string("short\n"), std::string(70000, 'x')}) {
-    const FileHandle full = open_file(device, "/dev/full", OpenMode::kWriteText);
-    const int lost = text.size() > 65536 ? ENOSPC : 0;
-    EXPECT_EQ((std::vector{device.write(full, text), device.write(full, "x"), device.seek(full, 0),
-                           device.write(full, "x"), device.close(full)}),
-              (std::vector{lost, lost, ENOSPC, ENOSPC, ENOSPC}));
+  // Text waits in the buffer; a write that stores part is followed by one for the rest, one that
+  // stores nothing is a full disk; once text is lost, nothing later may look successful.
+  std::string big;
+  for (int i = 0; i < 20000; ++i) big += "abc\n";
+  std::string stored;
+  for (const char c : big + "x") stored += c == '\n' ? "\r\n" : std::string(1, c);
+  const std::tuple<std::size_t, int, int, std::vector<int>, std::string> cases[] = {
+      {1000, 0, 0, {0, 0, 0, 0, 0}, "y" + stored.substr(1)},
+      {SIZE_MAX, 1, 0, {ENOSPC, ENOSPC, ENOSPC, ENOSPC, ENOSPC}, ""},
+      {1000, 3, EIO, {EIO, EIO, EIO, EIO, EIO}, stored.substr(0, 2000)},
+      {SIZE_MAX, 2, ENOSPC, {0, 0, ENOSPC, ENOSPC, ENOSPC}, stored.substr(0, 65536)},
+      {SIZE_MAX, 4, EIO, {0, 0, 0, 0, EIO}, "y" + stored.substr(1)}};
+  for (const auto& [most, nth, failure, results, after] : cases) {
+    ShortRawFiles raw(most, nth, failure);
+    FileStreams streams(raw);
+    FileHandle file = kNoFile;
+    ASSERT_EQ(streams.open((dir / "out.new").string(), OpenMode::kWriteText, &file), 0);
+    EXPECT_EQ((std::vector{streams.write(file, big), streams.write(file, "x"),
+                           streams.seek(file, 0), streams.write(file, "y"), streams.close(file)}),
+              results)
+        << most << " " << nth;
+    EXPECT_TRUE(test::read_file(dir / "out.new") == after) << most << " " << nth;
   }
+  // A whole-file copy needs besides a raw file's size, and a flush that can fail.
+  PosixRawFiles raw;
+  RawHandle in = 0, proc = 0;
+  long long size = 0;
+  ASSERT_EQ(raw.open((dir / "out.new").string(), OpenMode::kReadText, &in) +
+                raw.open("/proc/self/status", OpenMode::kReadText, &proc),
+            0);
+  EXPECT_EQ(std::tuple(raw.size(in, &size), raw.flush(in), raw.flush(proc) != 0),
+            std::tuple(0, 0, true));
+  EXPECT_EQ(std::pair(size, raw.close(in) + raw.close(proc)),
+            std::pair(static_cast<long long>(stored.size()), 0));
 }
 
 // The owner's write bit stands for the read-only attribute, for root too: make_writable sets it

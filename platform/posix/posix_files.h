@@ -1,19 +1,19 @@
-// File operations on the host, with the Windows C run-time's text mode emulated over raw I/O.
+// File operations on the host; the text files are the shared streams over raw I/O.
 #pragma once
 
 #include <cstddef>
 #include <memory>
 
 #include "platform/file_store.h"
+#include "platform/file_streams.h"
 #include "platform/text_files.h"
 
 namespace reg7140 {
 
 class PosixFiles : public TextFiles, public FileStore {
  public:
-  // Bytes each open file buffers, so that a large INF file takes few system calls; a CR LF pair
-  // may straddle two fills.
-  static constexpr std::size_t kBufferSize = 1 << 16;
+  // Bytes each open file buffers (platform/file_streams.h).
+  static constexpr std::size_t kBufferSize = FileStreams::kBufferSize;
 
   PosixFiles();
   ~PosixFiles() override;

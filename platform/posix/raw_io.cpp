@@ -4,6 +4,8 @@
 
 #include <cerrno>
 
+#include "platform/raw_file.h"
+
 namespace reg7140 {
 
 ssize_t read_retrying(int fd, char* data, std::size_t size) {
@@ -16,16 +18,15 @@ ssize_t read_retrying(int fd, char* data, std::size_t size) {
 
 int write_all(int fd, std::string_view bytes, std::size_t* written) {
   std::size_t done = 0;
-  int error = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      error = n < 0 ? errno : ENOSPC;
-      break;
-    }
-    done += static_cast<std::size_t>(n);
-  }
+  const int error = write_fully(bytes, &done, [fd](std::string_view rest, std::size_t* count) {
+    ssize_t n;
+    do {
+      n = ::write(fd, rest.data(), rest.size());
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return errno;
+    *count = static_cast<std::size_t>(n);
+    return 0;
+  });
   if (written != nullptr) *written = done;
   return error;
 }

@@ -1,4 +1,5 @@
-// File operations of the running Windows, over the Microsoft C run-time.
+// File operations of the running Windows: text files over KERNEL32 (platform/file_streams.h),
+// the others over the Microsoft C run-time.
 #pragma once
 
 #include <memory>

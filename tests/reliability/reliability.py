@@ -113,8 +113,8 @@ def sweep(program, action, kind, capitals):
 def durability(program):
     """Each file the run writes is flushed, renamed into place, then its directory flushed."""
     with machine(program) as root:
-        trace = run(root, strace=["-y", "-e", "write,fchmod,ftruncate,utimensat,fsync,fdatasync,"
-                                              "rename,renameat,renameat2"])[2]
+        trace = run(root, strace=["-y", "-e", "write,pwrite64,fchmod,ftruncate,utimensat,fsync,"
+                                              "fdatasync,rename,renameat,renameat2"])[2]
     dirty, problems = set(), []
     for call, path, names in re.findall(r"^\d+\s+(\w+)\((?:\d+<([^>]*)>|(.*?)\))", trace, re.M):
         if call.startswith("rename"):
