@@ -36,14 +36,15 @@ inline std::vector<CommandLineCase> command_line_cases(std::string_view program)
 }
 
 // The words of the split into buffers of exactly `room`, nothing when it reports them too small;
-// a missing closing nullptr shows as a last word of its own.
+// another count below 0 and a missing closing nullptr show as a last word of their own.
 inline std::optional<std::vector<std::string>> split_words(std::string_view line,
                                                            std::string_view program,
                                                            CommandLineRoom room) {
   std::vector<char> text(room.text, '#');
   std::vector<char*> words(room.words, text.data());
   const int count = split_command_line(line, program, text, words);
-  if (count < 0) return std::nullopt;
+  if (count == -1) return std::nullopt;
+  if (count < 0) return std::vector<std::string>{"(count " + std::to_string(count) + ")"};
   std::vector<std::string> out(words.begin(), words.begin() + count);
   if (words[count] != nullptr) out.push_back("(no closing nullptr)");
   return out;
