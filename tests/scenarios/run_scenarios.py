@@ -428,7 +428,8 @@ class Wine(Posix):
         server, which outlives the last Wine process by two minutes, so that the scenarios start
         Wine quickly; 77 (skipped) where a 32-bit program does not run."""
         binary, prefix = os.path.dirname(self.program), self.env["WINEPREFIX"]
-        for command in (["--preset", "win95-i686", "-S", source, "-B", binary], ["--build", binary, "-j2"]):
+        for command in (["--preset", "win95-i686", "-S", source, "-B", binary],
+                        ["--build", binary, "-j2", "--target", "reg7140", "command_line_check", "wine_probe"]):
             subprocess.run([cmake, *command], check=True, stdout=subprocess.DEVNULL)
         self.quiet("wineserver", "-k")  # a server left by an earlier tier would keep its old lifetime
         arch = re.search(rb"^#arch=(\S+)", read(prefix, "system.reg"), re.M)
