@@ -5,4 +5,5 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$top/build}
 cmake -S "$top" -B "$build" -DREG7140_WERROR=ON
 cmake --build "$build" -j2
-ctest --test-dir "$build" --output-on-failure -j2
+# The results also as JUnit, in which CI sees whether a test was skipped.
+ctest --test-dir "$build" --output-on-failure -j2 --output-junit "$build/test-results.xml"

@@ -272,7 +272,7 @@ def run_scenario(directory, backend):
             for rel in split(settings["readonly"]):
                 os.chmod(backend.path(rel), os.stat(backend.path(rel)).st_mode & ~0o222)
             expected, reg = expectation(directory, settings, backend.files(), files[REG].decode("latin-1"))
-            expected.update(flat(backend.view(reg)), output=at_level(stdout, int(level or 9)),
+            expected.update(flat(backend.view(reg)), output=backend.output(at_level(stdout, int(level or 9))),
                             exit=settings["exit"])
             status, out = backend.run(settings, args)
             after = dict(backend.files(), **flat(backend.registry()))
@@ -322,6 +322,9 @@ class Posix:
     def view(self, parsed):
         return parsed
 
+    def output(self, text):
+        return text
+
     def run(self, settings, args):
         env = {k: v for k, v in os.environ.items() if k != "WINDIR"}
         if settings["windir"] != "unset":
@@ -333,9 +336,9 @@ class Posix:
 
 
 class Wine(Posix):
-    """WINDOWS/ is C:\\windows and disk/ C:\\disk; the keys under SUBTREES are imported with reg and
-    only they are compared (without class strings: an export has none); the version becomes
-    Wine's Windows version."""
+    """The 32-bit program in a 32-bit prefix. WINDOWS/ is C:\\windows and disk/ C:\\disk; the keys
+    under SUBTREES are imported with reg and only they are compared (without class strings: an
+    export has none); the version becomes Wine's Windows version."""
     name, program_file, tops = "wine", "disk/reg7140.exe", ["WINDOWS/inf/", "WINDOWS/system/", "disk/"]
     SUBTREES = ("HKEY_LOCAL_MACHINE\\Enum\\PCMCIA",
                 "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class")
@@ -345,7 +348,10 @@ class Wine(Posix):
         prefix = os.environ.get("WINEPREFIX") or os.path.join(os.path.dirname(self.program), "wine-prefix")
         # The program's Windows directory is Wine's own C:\windows; the host's WINDIR stays out.
         self.env = {k: v for k, v in os.environ.items() if k.upper() != "WINDIR"}
-        self.env.update(WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", WINEPREFIX=prefix)
+        self.env.update(WINEARCH="win32", WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
+                        WINEPREFIX=prefix)
+        # Left by the set-up when this machine cannot run 32-bit Windows programs.
+        self.no_32_bit = os.path.join(prefix, "cannot-run-32-bit-programs")
 
     def path(self, rel):
         top, _, rest = rel.partition("/")
@@ -407,7 +413,10 @@ class Wine(Posix):
                                     stdin=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120,
                                     cwd=self.env["WINEPREFIX"]).returncode
             out.seek(0)
-            return status, out.read().decode("latin-1").replace("\r\n", "\n")
+            return status, out.read().decode("latin-1")
+
+    def output(self, text):
+        return text.replace("\n", "\r\n")  # the program writes each line feed as CR LF
 
     def quiet(self, *command):
         """The exit status of a command; no pipes, which Wine's background processes would keep."""
@@ -415,28 +424,54 @@ class Wine(Posix):
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
 
     def setup(self, source, cmake):
-        """Cross-builds the program, creates the prefix and starts its server, which outlives the
-        last Wine process by two minutes, so that the scenarios start Wine quickly."""
-        binary = os.path.dirname(self.program)
-        for command in (["--preset", "win64", "-S", source, "-B", binary], ["--build", binary, "-j2"]):
+        """Cross-builds the program and the Wine checks, creates the 32-bit prefix and starts its
+        server, which outlives the last Wine process by two minutes, so that the scenarios start
+        Wine quickly; 77 (skipped) where a 32-bit program does not run."""
+        binary, prefix = os.path.dirname(self.program), self.env["WINEPREFIX"]
+        for command in (["--preset", "win95-i686", "-S", source, "-B", binary],
+                        ["--build", binary, "-j2", "--target", "reg7140", "command_line_check", "wine_probe"]):
             subprocess.run([cmake, *command], check=True, stdout=subprocess.DEVNULL)
         self.quiet("wineserver", "-k")  # a server left by an earlier tier would keep its old lifetime
-        os.makedirs(self.env["WINEPREFIX"], exist_ok=True)
-        if self.quiet("wineserver", "-p120") or self.quiet("wineboot", "-i"):
-            raise SystemExit("wineserver or wineboot failed")
+        arch = re.search(rb"^#arch=(\S+)", read(prefix, "system.reg"), re.M)
+        if arch and arch[1] != b"win32":  # the 64-bit prefix of an earlier tier: Wine cannot convert it
+            shutil.rmtree(prefix)
+        os.makedirs(prefix, exist_ok=True)
+        if os.path.exists(self.no_32_bit):
+            os.remove(self.no_32_bit)
+        probe = os.path.join(binary, "tests", "win32", "wine_probe.exe")
+        if self.quiet("wineserver", "-p120") or self.quiet("wineboot", "-i") or self.quiet("wine", probe) != 32:
+            with open(self.no_32_bit, "w") as f:
+                f.write("wineboot or a 32-bit program failed in a 32-bit prefix (is wine32 installed?)\n")
+            print("skipped: " + read(self.no_32_bit).decode().strip())
+            return 77
+        return 0
+
+    def command_lines(self, check):
+        """The command-line check: its own report and exit status."""
+        with tempfile.TemporaryFile() as out:
+            status = subprocess.run(["wine", check], env=self.env, stdin=subprocess.DEVNULL, stdout=out,
+                                    stderr=subprocess.STDOUT, timeout=300).returncode
+            out.seek(0)
+            print(out.read().decode("latin-1").replace("\r\n", "\n"), end="")
+        return status
 
 
 def main(backend="", program="", *rest):
     """run_scenarios.py posix|wine PROGRAM SCENARIO..., or wine PROGRAM setup SOURCE CMAKE, or
-    wine PROGRAM cleanup."""
+    wine PROGRAM command-lines CHECK, or wine PROGRAM cleanup."""
     if backend not in ("posix", "wine") or not program:
         raise SystemExit(main.__doc__)
-    if backend == "wine" and not (shutil.which("wine") and shutil.which("x86_64-w64-mingw32-g++-win32")):
-        print("skipped: wine or the MinGW-w64 x86_64 compiler is not installed")
+    if backend == "wine" and not (shutil.which("wine") and shutil.which("i686-w64-mingw32-g++-win32")):
+        print("skipped: wine or the MinGW-w64 i686 compiler is not installed")
         return 77  # CTest's SKIP_RETURN_CODE
     backend = Posix(program) if backend == "posix" else Wine(program)
     if rest[:1] == ("setup",):
-        backend.setup(*rest[1:])
+        return backend.setup(*rest[1:])
+    if rest[:1] != ("cleanup",) and backend.name == "wine" and os.path.exists(backend.no_32_bit):
+        print("skipped: " + read(backend.no_32_bit).decode().strip())
+        return 77
+    if rest[:1] == ("command-lines",):
+        return backend.command_lines(*rest[1:])
     elif rest[:1] == ("cleanup",):
         backend.quiet("wineserver", "-k")  # and with it every Wine program of the prefix
     else:

@@ -1,3 +1,0 @@
-# The 64-bit program, for running the tests under Wine.
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
