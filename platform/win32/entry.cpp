@@ -31,6 +31,12 @@ char** split_arguments(int* argc) {
   char** const words = new char*[room.words];
   *argc = reg7140::split_command_line(line_text, program.view(), {text, room.text},
                                       {words, room.words});
+  // The room is the splitter's own measure; should it still fall short, no argument is better
+  // than a part of one.
+  if (*argc < 0) {
+    *argc = 0;
+    words[0] = nullptr;
+  }
   return words;
 }
 
