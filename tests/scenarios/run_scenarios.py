@@ -2,12 +2,12 @@
 """Runs reg7140 on scenario machines, small overlays on the sample machine (README, "Scenarios"),
 and checks what it printed and left behind: on a temporary copy of the machine (backend posix),
 or the Windows build on a Wine prefix that the scenarios share one after another (backend wine)."""
-import glob, os, pathlib, re, shutil, subprocess, sys, tempfile  # noqa: E401
+import glob, os, pathlib, re, shlex, shutil, subprocess, sys, tempfile  # noqa: E401
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SAMPLE, CLEAN = os.path.join(HERE, "..", "..", "sample"), os.path.join(HERE, "clean_run")
 REG = "WINDOWS/system.reg"
-SETTINGS = dict(args="", exit="0", version="win95", windir="", argv0="", machine="", move="",
+SETTINGS = dict(args="", exit="0", version="win95", windir="{root}/WINDOWS", windir_name="WINDIR", argv0="", machine="", move="",
                 remove="", mtime="", readonly="", changes="", writable="", rerun="no",
                 backends="posix,wine")
 DRIVERS = ("disk/zvnd32.sys", "WINDOWS/system/zvnd32.sys")  # on the source disk, installed
@@ -262,7 +262,7 @@ def run_scenario(directory, backend):
         return None
     failures = []
     for level in ["0", "1", "9"] if "{level}" in settings["args"] else [""]:
-        args = settings["args"].replace("{level}", level).split()
+        args = shlex.split(settings["args"].replace("{level}", level))
         with tempfile.TemporaryDirectory(prefix="reg7140-scenario-") as root:
             files = build_machine(directory, settings)
             backend.prepare(root, files, settings)
@@ -326,10 +326,11 @@ class Posix:
         return text
 
     def run(self, settings, args):
-        env = {k: v for k, v in os.environ.items() if k != "WINDIR"}
+        env = {k: v for k, v in os.environ.items() if k.upper() != "WINDIR"}
         if settings["windir"] != "unset":
-            env["WINDIR"] = self.path("WINDOWS")
-        result = subprocess.run([settings["argv0"] or self.path(self.program_file), *args], env=env,
+            env[settings["windir_name"]] = settings["windir"].replace("{root}", self.root)
+        argv0 = (settings["argv0"] or self.path(self.program_file)).replace("{root}", self.root)
+        result = subprocess.run([argv0.replace("{empty}", ""), *args], env=env,
                                 executable=self.path(self.program_file), cwd=self.root,
                                 capture_output=True, timeout=60)
         return result.returncode, result.stdout.decode("latin-1")
@@ -373,7 +374,8 @@ class Wine(Posix):
         raise SystemExit("reg failed three times")
 
     def prepare(self, root, files, settings):
-        if settings["version"] not in VERSIONS or settings["windir"]:
+        if settings["version"] not in VERSIONS or (settings["windir"], settings["windir_name"]) != (
+                SETTINGS["windir"], "WINDIR"):
             raise SystemExit("Wine has no such version, and WINDIR is its own")
         # What the scenario before left: its files, the program's scratch, temporary and backup
         # files (netzor.new, netzor.t00, zvnd32.b00...); Wine keeps nothing in C:\windows\system.
