@@ -41,7 +41,8 @@ int main() {
   for (std::size_t row = 0; row < rows.size(); ++row) {
     SetEnvironmentVariableA("REG7140_ROW", std::to_string(row).c_str());
     std::string line = rows[row][1];
-    STARTUPINFOA startup{sizeof startup};
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;  // the child reports into the launcher's output
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = startup.hStdError = GetStdHandle(STD_OUTPUT_HANDLE);
