@@ -147,13 +147,9 @@ def flat(keys):
 def differences(expected, actual):
     """What differs, each from the first character or byte that does."""
     out = []
-    for key in sorted(set(expected) | set(actual)):
-        e, a = expected.get(key), actual.get(key)
-        if e != a:
-            at = next((i for i, (x, y) in enumerate(zip(e or "", a or "")) if x != y),
-                      min(len(e or ""), len(a or "")))
-            out.append(f"{key}: at {at}, expected {'nothing' if e is None else repr(e[at:at + 80])}"
-                       f", got {'nothing' if a is None else repr(a[at:at + 80])}")
+    for key, e, a in ((key, expected.get(key), actual.get(key)) for key in sorted(set(expected) | set(actual))):
+        at = next((i for i, (x, y) in enumerate(zip(e or "", a or "")) if x != y), min(len(e or ""), len(a or "")))
+        out += [f"{key}: at {at}, expected {e and e[at:at + 80]!r}, got {a and a[at:at + 80]!r}"] if e != a else []
     return out
 
 
@@ -278,7 +274,7 @@ class Posix:
                 if not SCRATCH.search(rel) and rel != self.program_file}
 
     def time(self, rel):
-        return os.path.exists(self.path(rel)) and int(os.stat(self.path(rel)).st_mtime)
+        return str(int(os.stat(self.path(rel)).st_mtime)) if os.path.exists(self.path(rel)) else None
 
     def state(self):
         """Every file and value, and the installed driver's last-write time."""
@@ -287,11 +283,7 @@ class Posix:
     def registry(self):
         return registry(read(self.path(REG)))
 
-    def view(self, keys):
-        return keys
-
-    def output(self, text):
-        return text
+    view = output = staticmethod(lambda unchanged: unchanged)
 
     def run(self, settings, args, strace=()):
         """Exit status (negative for a signal) and output of one run, under strace with its options."""
