@@ -1,14 +1,20 @@
 #!/usr/bin/env python3
-"""Runs reg7140 on scenario machines, small overlays on the sample machine (README, "Scenarios"),
-and checks what it printed and left behind: on a temporary copy of the machine (backend posix),
-or the Windows build on a Wine prefix that the scenarios share one after another (backend wine)."""
-import glob, os, pathlib, re, shutil, subprocess, sys, tempfile  # noqa: E401
+"""Whole runs of reg7140 on scenario machines, small changes to the sample machine (README,
+"Scenarios"): what it printed and left behind is checked on a temporary copy of the machine
+(backend posix) or with the Windows build on a Wine prefix that the scenarios share one after
+another (backend wine). The POSIX backend also runs the failure sweeps (README, "Reliability").
+  run_scenarios.py posix|wine PROGRAM SCENARIO...
+  run_scenarios.py posix PROGRAM io-errors|crashes KIND [SCENARIO] | durability | concurrency |
+                   cut-registries
+  run_scenarios.py wine PROGRAM setup SOURCE CMAKE | command-lines CHECK | cleanup"""
+import glob, os, random, re, shlex, shutil, subprocess, sys, tempfile  # noqa: E401
+from concurrent.futures import ThreadPoolExecutor
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SAMPLE, CLEAN = os.path.join(HERE, "..", "..", "sample"), os.path.join(HERE, "clean_run")
 REG = "WINDOWS/system.reg"
-SETTINGS = dict(args="", exit="0", version="win95", windir="", argv0="", machine="", move="",
-                remove="", mtime="", readonly="", changes="", writable="", rerun="no",
+SETTINGS = dict(args="", exit="0", version="win95", windir="{root}/WINDOWS", argv0="", machine="",
+                move="", remove="", mtime="", readonly="", changes="", writable="", rerun="no",
                 backends="posix,wine")
 DRIVERS = ("disk/zvnd32.sys", "WINDOWS/system/zvnd32.sys")  # on the source disk, installed
 MTIMES = f"{DRIVERS[0]}=857000000,{DRIVERS[1]}=830000000"  # the installed one is older
@@ -16,7 +22,10 @@ VERSION_KEY = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion"
 VERSIONS = {"win95": "4.00.950", "win98": "4.10.1998", "nt40": "4.0", "win2k": "5.0"}
 DETAIL = re.compile(r"reg7140: Errorcode -?\d+ returned from .* on line \d+")
 VALUE = re.compile(r'(@|"((?:[^"\\]|\\.)*)")=(.*)')
-LINES = re.compile(r"[^\n]*\n|[^\n]+$")
+# The copy that the INF job had nothing to insert into may stay; so may a killed run's
+# temporary file.
+SCRATCH = re.compile(r"WINDOWS/inf/netzor\.new$", re.I)
+KILL_LEFTOVER = re.compile(r"WINDOWS/(system/)?\.(system\.reg|zvnd32\.sys)\.[A-Za-z0-9]{6}$", re.I)
 
 
 def split(text):
@@ -24,8 +33,7 @@ def split(text):
 
 
 def read(*parts):
-    path = pathlib.Path(*parts)
-    return path.read_bytes() if path.is_file() else b""
+    return open(os.path.join(*parts), "rb").read() if os.path.isfile(os.path.join(*parts)) else b""
 
 
 def read_settings(directory):
@@ -42,7 +50,7 @@ def read_settings(directory):
 
 
 def at_level(detailed, level):
-    """Reports lose their first line at levels 1 to 8 and print nothing at 0; the usage text
+    """Reports lose their detail line at levels 1 to 8 and print nothing at 0; the usage text
     prints at every level."""
     lines = detailed.split("\n")
     drop = {i + j for i, line in enumerate(lines) if level < 9 and DETAIL.fullmatch(line)
@@ -50,111 +58,36 @@ def at_level(detailed, level):
     return "\n".join(line for i, line in enumerate(lines) if i not in drop)
 
 
-# --- registry files and diffs ----------------------------------------------------------------
+# --- registry files: a reader and writer of their own, not the program's --------------------
 
-def groups(lines):
-    """Lines as REGEDIT reads them: a hex value with the lines its backslashes continue onto."""
-    out = []
-    for line in lines:
-        if out and "=hex" in out[-1][0] and out[-1][-1].rstrip().endswith("\\"):
-            out[-1].append(line)
-        else:
-            out.append([line])
-    return out
-
-
-def ident(line):
-    """A value line's quoted name, or ;class, in lower case; None for other lines."""
-    m = VALUE.match(line)
-    return m[1].lower() if m else ";class" if line.startswith(";class=") else None
-
-
-def owners(doc):
-    """The key (lower case) that each line group lies under."""
-    key, out = "", []
-    for group in doc:
-        key = group[0].strip()[1:].rstrip("]").lower() if group[0].startswith("[") else key
-        out.append(key)
-    return out
-
-
-def under(key, top):
-    return key == top or key.startswith(top + "\\")
-
-
-def edit_registry(text, fragment):
-    """`text` with the edits of a REGEDIT4 fragment, every other byte kept. [KEY] with value or
-    ;class= lines replaces them where they stand or adds them after the key's last value, or adds
-    the key after its parent's subkeys; [-KEY] removes a key and its subkeys, "name"=- a value."""
-    nl = "\n" if text and "\r\n" not in text else "\r\n"
-    doc = groups(LINES.findall(text))
-    for section in re.split(r"^(?=\[)", fragment, flags=re.M):
-        items = [g for g in groups(line.rstrip("\r") + nl for line in section.split("\n"))
-                 if g[0].startswith("[") or ident(g[0])]
-        if not items:
-            continue
-        key, own = owners(items)[0], owners(doc)
-        if key.startswith("-"):
-            doc = [g for g, o in zip(doc, own) if not under(o, key[1:])]
-        elif key not in own:
-            parent = key.rpartition("\\")[0]
-            at = max([i + 1 for i, o in enumerate(own) if under(o, parent)] or [len(doc)])
-            doc[at:at] = [g for g in items if not g[0].rstrip().endswith("=-")] + [[nl]]
-        for item in items[1:] if key in own else []:
-            mine = [i for i, o in enumerate(owners(doc)) if o == key]
-            hits = [i for i in mine if ident(doc[i][0]) == ident(item[0])]
-            if item[0].rstrip().endswith("=-"):
-                doc = [g for i, g in enumerate(doc) if i not in hits]
-            elif hits:
-                doc[hits[-1]] = item
-            else:
-                doc.insert(max(i for i in mine if i == mine[0] or ident(doc[i][0])) + 1, item)
-    return "".join(line for group in doc for line in group)
-
-
-def patch(files, diff):
-    """Applies `diff -U0` output to the file of {path: bytes} that its +++ line names."""
-    if not diff:
-        return None
-    name = re.search(rb"^\+\+\+ (\S+)", diff, re.M)[1].decode()
-    old, new, at = re.findall(rb"[^\n]*\n|[^\n]+$", files[name]), [], 0
-    for start, count, body in re.findall(rb"^@@ -(\d+)(?:,(\d+))? .*\n((?:[-+\\].*\n)*)", diff, re.M):
-        new, at = new + old[at:int(start) - (count != b"0")], int(start) - (count != b"0")
-        lines = re.findall(rb".*\n", body)
-        for i, line in enumerate(lines):
-            if line[:1] == b"-" and old[at].rstrip(b"\n") != line[1:-1]:
-                raise SystemExit(f"{name}: line {at + 1} is not as the diff has it")
-            at, new = at + (line[:1] == b"-"), new + [line[1:]] * (line[:1] == b"+")
-            if line[:1] == b"\\" and lines[i - 1][:1] == b"+":  # no newline at end of file
-                new[-1] = new[-1][:-1]
-    files[name] = b"".join(new + old[at:])
-    return name
-
-
-def parse_reg(text):
-    """{lower key path: (path, class or None, {lower name: (name, type, bytes)})}, implied parent
-    keys included, text data as the ANSI bytes a program reads: a reader of its own, not the
-    program's."""
-    lines = text.replace("\r\n", "\n").split("\n")
-    if lines[0].strip() not in ("REGEDIT4", "Windows Registry Editor Version 5.00"):
-        raise ValueError("not a registry file")
-    keys, key = {}, None
-    for group in groups(lines[1:]):
-        line = "".join(part.strip()[:-1] for part in group[:-1]) + group[-1].strip()
-        klass, value = re.fullmatch(r';class="(.*)"', line), VALUE.fullmatch(line)
-        if klass and key:
-            keys[key][1] = unescape(klass[1])
+def load(text, keys, wide=False):
+    """Applies REGEDIT lines to {lower key: [key, class, {lower name: (name, type, bytes)},
+    written]}, implied parent keys included, text as the ANSI bytes a program reads; [-KEY]
+    removes a key and its subkeys, "name"=- a value. ValueError for a line it cannot read."""
+    key = None
+    for line in re.sub(r"\\\r?\n[ \t]*", "", text).replace("\r\n", "\n").split("\n"):
+        line, value = line.strip(), VALUE.fullmatch(line.strip())
+        if line.startswith("[-") and line.endswith("]"):
+            key = None
+            for gone in [k for k in keys if k == line[2:-1].lower() or k.startswith(line[2:-1].lower() + "\\")]:
+                del keys[gone]
         elif line.startswith("[") and line.endswith("]"):
             parts = line[1:-1].split("\\")
             for i in range(1, len(parts) + 1):
-                keys.setdefault("\\".join(parts[:i]).lower(), ["\\".join(parts[:i]), None, {}])
+                keys.setdefault("\\".join(parts[:i]).lower(), ["\\".join(parts[:i]), None, {}, False])
             key = line[1:-1].lower()
-        elif value and key:
+            keys[key][3] = True
+        elif key and re.fullmatch(r';class="(.*)"', line):
+            keys[key][1] = unescape(line[8:-1])
+        elif key and value:
             name = unescape(value[2] or "")
-            keys[key][2][name.lower()] = (name, *decode(value[3], lines[0].strip() != "REGEDIT4"))
+            if value[3] == "-":
+                keys[key][2].pop(name.lower(), None)
+            else:
+                keys[key][2][name.lower()] = (name, *decode(value[3], wide))
         elif line and not line.startswith(";"):
             raise ValueError(f"bad line {line!r}")
-    return {k: tuple(v) for k, v in keys.items()}
+    return keys
 
 
 def unescape(text):
@@ -175,36 +108,48 @@ def decode(data, wide):
     return kind, raw
 
 
-def registry_text(path):
-    raw = read(path) or b"REGEDIT4\r\n\r\n"
-    return raw[2:].decode("utf-16-le") if raw[:2] == b"\xff\xfe" else raw.decode("latin-1")
+def dump(keys):
+    """A REGEDIT4 file of the keys that were written, not those only implied."""
+    def quote(text):
+        return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+
+    def data(kind, raw):
+        if kind == 1 and re.fullmatch(rb"[^\0\r\n]*\0", raw):
+            return quote(raw[:-1].decode("latin-1"))
+        rows = [",".join(f"{b:02x}" for b in raw[i:i + 24]) for i in range(0, len(raw), 24)]
+        return ("hex:" if kind == 3 else f"hex({kind:x}):") + ",\\\r\n  ".join(rows)
+    return "REGEDIT4\r\n\r\n" + "".join(
+        f"[{path}]\r\n" + (f";class={quote(klass)}\r\n" if klass is not None else "") +
+        "".join(f"{quote(name) if name else '@'}={data(*value)}\r\n" for name, *value in values.values())
+        + "\r\n" for path, klass, values, written in keys.values() if written)
 
 
-def registry(text):
+def registry(raw):
+    """The keys of a registry file; one that cannot be read must stay exactly as it was."""
+    text = raw[2:].decode("utf-16-le") if raw[:2] == b"\xff\xfe" else raw.decode("latin-1")
     try:
-        return parse_reg(text)
-    except ValueError:  # a registry the program cannot read must stay exactly as it was
-        return {"(unreadable)": ("(unreadable)", None, {"": ("", 3, text.encode("latin-1"))})}
+        head, _, rest = (text or "REGEDIT4\n").partition("\n")
+        if head.strip() not in ("REGEDIT4", "Windows Registry Editor Version 5.00"):
+            raise ValueError("not a registry file")
+        return load(rest, {}, head.strip() != "REGEDIT4")
+    except ValueError:
+        return {"(unreadable)": ["(unreadable)", None, {"": ("", 3, raw)}, True]}
 
 
-def flat(parsed):
+def flat(keys):
     """A registry as {key: its class, key and value name: the value}, to compare like files."""
-    out = {key: f"a key of class {klass!r}" for key, (_, klass, _) in parsed.items()}
+    out = {key: f"a key of class {klass!r}" for key, (_, klass, _, _) in keys.items()}
     out.update((f"{key} value {name!r}", f"{v[0]!r} type {v[1]} [{v[2].hex(' ')}]")
-               for key, (_, _, values) in parsed.items() for name, v in values.items())
+               for key, (_, _, values, _) in keys.items() for name, v in values.items())
     return out
 
 
 def differences(expected, actual):
     """What differs, each from the first character or byte that does."""
     out = []
-    for key in sorted(set(expected) | set(actual)):
-        e, a = expected.get(key), actual.get(key)
-        if e != a:
-            at = next((i for i, (x, y) in enumerate(zip(e or "", a or "")) if x != y),
-                      min(len(e or ""), len(a or "")))
-            out.append(f"{key}: at {at}, expected {'nothing' if e is None else repr(e[at:at + 80])}"
-                       f", got {'nothing' if a is None else repr(a[at:at + 80])}")
+    for key, e, a in ((key, expected.get(key), actual.get(key)) for key in sorted(set(expected) | set(actual))):
+        at = next((i for i, (x, y) in enumerate(zip(e or "", a or "")) if x != y), min(len(e or ""), len(a or "")))
+        out += [f"{key}: at {at}, expected {e and e[at:at + 80]!r}, got {a and a[at:at + 80]!r}"] if e != a else []
     return out
 
 
@@ -220,38 +165,63 @@ def find(files, rel):
     return next((r for r in files if r.lower() == rel.lower()), rel)
 
 
-def build_machine(directory, settings):
+def patch(files, diff):
+    """Applies `diff -U0` output to the file of {path: bytes} that its +++ line names."""
+    if not diff:
+        return None
+    name = re.search(rb"^\+\+\+ (\S+)", diff, re.M)[1].decode()
+    old, new, at = re.findall(rb"[^\n]*\n|[^\n]+$", files.get(name, b"")), [], 0
+    for start, count, body in re.findall(rb"^@@ -(\d+)(?:,(\d+))? .*\n((?:[-+\\].*\n)*)", diff, re.M):
+        new, at = new + old[at:int(start) - (count != b"0")], int(start) - (count != b"0")
+        lines = re.findall(rb".*\n", body)
+        for i, line in enumerate(lines):
+            if line[:1] == b"-" and old[at].rstrip(b"\n") != line[1:-1]:
+                raise SystemExit(f"{name}: line {at + 1} is not as the diff has it")
+            at, new = at + (line[:1] == b"-"), new + [line[1:]] * (line[:1] == b"+")
+            if line[:1] == b"\\" and lines[i - 1][:1] == b"+":  # no newline at end of file
+                new[-1] = new[-1][:-1]
+    files[name] = b"".join(new + old[at:])
+    return name
+
+
+def prepare(backend, directory, settings, root):
+    """The sample machine with the scenario's changes in place (a system.reg of its own stands as
+    it is), with its times and read-only files; returns what the run should leave."""
     files = read_tree(SAMPLE)
-    text = edit_registry(files[REG].decode("latin-1"), f"[-{VERSION_KEY}]")
+    keys = load(f"[-{VERSION_KEY}]", registry(files[REG]))
     for old, new in (pair.split(">") for pair in split(settings["move"])):
         files[new] = files.pop(old)
     for rel in split(settings["remove"]):
         del files[rel]
     overlay = os.path.join(HERE, settings["machine"]) if settings["machine"] else directory
     patch(files, read(overlay, "machine.diff"))
-    text, version = edit_registry(text, read(overlay, "machine.reg").decode("latin-1")), settings["version"]
+    load(read(overlay, "machine.reg").decode("latin-1"), keys)
+    version = settings["version"]
     if version in ("nt40", "win2k"):
-        nt_key = VERSION_KEY.replace("Windows", "Windows NT")
-        text += f'\r\n[{nt_key}]\r\n"CurrentVersion"="{VERSIONS[version]}"\r\n'
+        load(f'[{VERSION_KEY.replace("Windows", "Windows NT")}]\n"CurrentVersion"="{VERSIONS[version]}"', keys)
     elif version != "none":
-        text += f'\r\n[{VERSION_KEY}]\r\n"VersionNumber"="{VERSIONS.get(version, version)}"\r\n'
-    files[REG] = text.encode("latin-1")
-    return files
-
-
-def expectation(directory, settings, files, text):
-    """The files and the registry that the run should leave: as before it, but for `changes`."""
+        load(f'[{VERSION_KEY}]\n"VersionNumber"="{VERSIONS.get(version, version)}"', keys)
+    files[REG] = read(overlay, "system.reg") or dump(keys).encode("latin-1")
+    backend.prepare(root, files, settings)
+    for rel, seconds in (pair.split("=") for pair in split(MTIMES + "," + settings["mtime"])):
+        if rel in files:
+            os.utime(backend.path(rel), (int(seconds), int(seconds)))
+    for rel in split(settings["readonly"]):
+        os.chmod(backend.path(rel), os.stat(backend.path(rel)).st_mode & ~0o222)
+    expected, keys = backend.files(), registry(files[REG])
     for change in split(settings["changes"]):
-        fragment, diff, clean = read(CLEAN, change + ".reg"), read(CLEAN, change + ".diff"), read_tree(SAMPLE)
-        if not (fragment or diff or change == "driver"):
+        fragment, clean = read(CLEAN, change + ".reg"), read_tree(SAMPLE)
+        name = patch(clean, read(CLEAN, change + ".diff"))
+        if not (fragment or name or change == "driver"):
             raise SystemExit(f"{directory}: no change {change!r} in clean_run/")
-        text, name = edit_registry(text, fragment.decode("latin-1")), patch(clean, diff)
+        load(fragment.decode("latin-1"), keys)
         if name:
-            files[find(files, name)] = clean[name]
-        if change == "driver":  # the source disk's driver installed
-            files[find(files, DRIVERS[1])] = files[DRIVERS[0]]
-    patch(files, read(directory, "expect.diff"))
-    return files, registry(edit_registry(text, read(directory, "expect.reg").decode("latin-1")))
+            expected[find(expected, name)] = clean[name]
+        if change == "driver":  # the source disk's driver installed, with its last-write time
+            expected[find(expected, DRIVERS[1])] = expected[DRIVERS[0]]
+    expected["driver time"] = backend.time(DRIVERS[0] if "driver" in settings["changes"] else find(expected, DRIVERS[1]))
+    patch(expected, read(directory, "expect.diff"))
+    return dict(expected, **flat(backend.view(load(read(directory, "expect.reg").decode("latin-1"), keys))))
 
 
 def run_scenario(directory, backend):
@@ -262,33 +232,21 @@ def run_scenario(directory, backend):
         return None
     failures = []
     for level in ["0", "1", "9"] if "{level}" in settings["args"] else [""]:
-        args = settings["args"].replace("{level}", level).split()
+        args = shlex.split(settings["args"].replace("{level}", level))
         with tempfile.TemporaryDirectory(prefix="reg7140-scenario-") as root:
-            files = build_machine(directory, settings)
-            backend.prepare(root, files, settings)
-            for rel, seconds in (pair.split("=") for pair in split(MTIMES + "," + settings["mtime"])):
-                if rel in files:
-                    os.utime(backend.path(rel), (int(seconds), int(seconds)))
-            for rel in split(settings["readonly"]):
-                os.chmod(backend.path(rel), os.stat(backend.path(rel)).st_mode & ~0o222)
-            expected, reg = expectation(directory, settings, backend.files(), files[REG].decode("latin-1"))
-            expected.update(flat(backend.view(reg)), output=backend.output(at_level(stdout, int(level or 9))),
-                            exit=settings["exit"])
+            expected = prepare(backend, directory, settings, root)
+            expected.update(output=backend.output(at_level(stdout, int(level or 9))), exit=settings["exit"])
             status, out = backend.run(settings, args)
-            after = dict(backend.files(), **flat(backend.registry()))
+            after = backend.state()
             expected[REG] = after.get(REG)  # compared by content; a second run keeps its bytes too
             problems = differences(expected, dict(after, output=out, exit=str(status)))
-            if "driver" in split(settings["changes"]):  # installed with the source's last-write time
-                times = {rel: int(os.stat(backend.path(find(after, rel))).st_mtime) for rel in DRIVERS}
-                problems += [] if len(set(times.values())) == 1 else [f"driver times differ: {times}"]
             for rel in split(settings["writable"]):
                 # The owner's write bit stands for the read-only attribute, as on every backend.
                 if not os.path.exists(backend.path(rel)) or not os.stat(backend.path(rel)).st_mode & 0o200:
                     problems.append(f"{rel} should exist and not be read-only")
             if settings["rerun"] == "yes":
                 backend.run(settings, args)
-                again = dict(backend.files(), **flat(backend.registry()))
-                problems += ["second run: " + problem for problem in differences(after, again)]
+                problems += ["second run: " + problem for problem in differences(after, backend.state())]
             failures += [f"{name}{' at level ' + level if level else ''}: {p}" for p in problems]
     print("".join(f"FAIL {failure}\n" for failure in failures) + ("FAILED " if failures else "ok ") + name)
     return not failures
@@ -312,26 +270,30 @@ class Posix:
         os.chmod(self.path(self.program_file), 0o755)
 
     def files(self):
-        """The machine's files; a scratch copy that the INF job had nothing to insert into may stay."""
         return {rel: data for top in self.tops for rel, data in read_tree(self.path(top), top).items()
-                if not rel.lower().endswith("/netzor.new")}
+                if not SCRATCH.search(rel) and rel != self.program_file}
+
+    def time(self, rel):
+        return str(int(os.stat(self.path(rel)).st_mtime)) if os.path.exists(self.path(rel)) else None
+
+    def state(self):
+        """Every file and value, and the installed driver's last-write time."""
+        return dict(self.files(), **flat(self.registry()), **{"driver time": self.time(find(self.files(), DRIVERS[1]))})
 
     def registry(self):
-        return registry(registry_text(self.path(REG)))
+        return registry(read(self.path(REG)))
 
-    def view(self, parsed):
-        return parsed
+    view = output = staticmethod(lambda unchanged: unchanged)
 
-    def output(self, text):
-        return text
-
-    def run(self, settings, args):
-        env = {k: v for k, v in os.environ.items() if k != "WINDIR"}
+    def run(self, settings, args, strace=()):
+        """Exit status (negative for a signal) and output of one run, under strace with its options."""
+        env = {k: v for k, v in os.environ.items() if k.upper() != "WINDIR"}
         if settings["windir"] != "unset":
-            env["WINDIR"] = self.path("WINDOWS")
-        result = subprocess.run([settings["argv0"] or self.path(self.program_file), *args], env=env,
-                                executable=self.path(self.program_file), cwd=self.root,
-                                capture_output=True, timeout=60)
+            env["WINDIR"] = settings["windir"].replace("{root}", self.root)
+        argv0 = (settings["argv0"] or self.path(self.program_file)).replace("{root}", self.root)
+        command = [*(["strace", "-f", "-qq", *strace, "--"] if strace else []), argv0.replace("{empty}", ""), *args]
+        result = subprocess.run(command, env=env, executable=None if strace else self.path(self.program_file),
+                                cwd=self.root, capture_output=True, timeout=300)
         return result.returncode, result.stdout.decode("latin-1")
 
 
@@ -340,16 +302,14 @@ class Wine(Posix):
     under SUBTREES are imported with reg and only they are compared (without class strings: an
     export has none); the version becomes Wine's Windows version."""
     name, program_file, tops = "wine", "disk/reg7140.exe", ["WINDOWS/inf/", "WINDOWS/system/", "disk/"]
-    SUBTREES = ("HKEY_LOCAL_MACHINE\\Enum\\PCMCIA",
-                "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class")
+    SUBTREES = ("hkey_local_machine\\enum\\pcmcia", "hkey_local_machine\\system\\currentcontrolset\\services\\class")
 
     def __init__(self, program):
         super().__init__(program)
         prefix = os.environ.get("WINEPREFIX") or os.path.join(os.path.dirname(self.program), "wine-prefix")
         # The program's Windows directory is Wine's own C:\windows; the host's WINDIR stays out.
         self.env = {k: v for k, v in os.environ.items() if k.upper() != "WINDIR"}
-        self.env.update(WINEARCH="win32", WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
-                        WINEPREFIX=prefix)
+        self.env.update(WINEARCH="win32", WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", WINEPREFIX=prefix)
         # Left by the set-up when this machine cannot run 32-bit Windows programs.
         self.no_32_bit = os.path.join(prefix, "cannot-run-32-bit-programs")
 
@@ -360,20 +320,26 @@ class Wine(Posix):
     def host(self, name):
         return "Z:" + os.path.join(self.root, name).replace("/", "\\")  # Z: is the host's /
 
+    def wine(self, *command, out=subprocess.DEVNULL, err=subprocess.DEVNULL, env=None):
+        """The exit status of a Wine command. Output goes to a file, never a pipe: the first program
+        of a fresh server starts Wine's background processes, which inherit its handles and would
+        hold a pipe open."""
+        return subprocess.run(command, env=env or self.env, stdin=subprocess.DEVNULL, stdout=out,
+                              stderr=err, timeout=300, cwd=self.env["WINEPREFIX"] if os.path.isdir(self.env["WINEPREFIX"]) else None).returncode
+
     def reg(self, *commands):
         """Runs Wine's registry tool, the commands side by side; now and then one fails without a
         word, so they are tried up to three times (the program's runs never are)."""
         for attempt in range(3):
             runs = [subprocess.Popen(["wine", "reg", *command], env=self.env, stdin=subprocess.DEVNULL,
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-                    for command in commands]
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL) for command in commands]
             if not any([run.wait(timeout=120) for run in runs]):
                 return
             print(f"note: reg {commands} failed, attempt {attempt + 1}")
         raise SystemExit("reg failed three times")
 
     def prepare(self, root, files, settings):
-        if settings["version"] not in VERSIONS or settings["windir"]:
+        if settings["version"] not in VERSIONS or settings["windir"] != SETTINGS["windir"]:
             raise SystemExit("Wine has no such version, and WINDIR is its own")
         # What the scenario before left: its files, the program's scratch, temporary and backup
         # files (netzor.new, netzor.t00, zvnd32.b00...); Wine keeps nothing in C:\windows\system.
@@ -381,47 +347,34 @@ class Wine(Posix):
         for host in glob.glob(self.path("WINDOWS/inf/netzor.*")) + glob.glob(self.path("WINDOWS/system/*")):
             os.remove(host)
         super().prepare(root, {rel: data for rel, data in files.items() if rel != REG}, settings)
-        doc = groups(LINES.findall(files[REG].decode("latin-1")))
+        keys = self.view(registry(files[REG]))
         with open(os.path.join(root, "import.reg"), "w", encoding="latin-1", newline="") as f:
             f.write("REGEDIT4\r\n\r\n" + "".join(f"[-{top}]\r\n\r\n" for top in self.SUBTREES) +
                     '[HKEY_LOCAL_MACHINE\\Enum]\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine]\r\n'
-                    f'"Version"="{settings["version"]}"\r\n\r\n' +
-                    "".join(line for group, key in zip(doc, owners(doc)) if self.mine(key) for line in group))
+                    f'"Version"="{settings["version"]}"\r\n\r\n' + dump(keys)[12:])
         self.reg(["import", self.host("import.reg")])
-
-    def mine(self, key):
-        return any(under(key, top.lower()) for top in self.SUBTREES)
 
     def registry(self):
         # The parent of PCMCIA always exists: a failed export is never a missing key.
         self.reg(*(["export", key, self.host(f"export{i}.reg"), "/y"]
                    for i, key in enumerate(("HKEY_LOCAL_MACHINE\\Enum", self.SUBTREES[1]))))
-        return self.view({**registry(registry_text(os.path.join(self.root, "export0.reg"))),
-                          **registry(registry_text(os.path.join(self.root, "export1.reg")))})
+        return self.view({**registry(read(self.root, "export0.reg")), **registry(read(self.root, "export1.reg"))})
 
-    def view(self, parsed):
-        return {key: (path, None, values) for key, (path, _, values) in parsed.items() if self.mine(key)}
+    def view(self, keys):
+        return {key: [path, None, values, True] for key, (path, _, values, _) in keys.items()
+                if any(key == top or key.startswith(top + "\\") for top in self.SUBTREES)}
 
     def run(self, settings, args):
         # A bare argument 0 is a name that the command interpreter finds along PATH (Wine itself
         # would hand the program its full path); the arguments are plain switches.
         args = ["cmd", "/c", settings["argv0"], *args] if settings["argv0"] else ["C:\\disk\\reg7140.exe", *args]
-        # Output goes to a file, not a pipe: the first program of a fresh server starts Wine's
-        # background processes, which inherit its handles and would hold a pipe open.
         with tempfile.TemporaryFile() as out:
-            status = subprocess.run(["wine", *args], env=dict(self.env, WINEPATH="C:\\disk"), stdout=out,
-                                    stdin=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120,
-                                    cwd=self.env["WINEPREFIX"]).returncode
+            status = self.wine("wine", *args, out=out, env=dict(self.env, WINEPATH="C:\\disk"))
             out.seek(0)
             return status, out.read().decode("latin-1")
 
     def output(self, text):
         return text.replace("\n", "\r\n")  # the program writes each line feed as CR LF
-
-    def quiet(self, *command):
-        """The exit status of a command; no pipes, which Wine's background processes would keep."""
-        return subprocess.run(command, env=self.env, stdin=subprocess.DEVNULL,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
 
     def setup(self, source, cmake):
         """Cross-builds the program and the Wine checks, creates the 32-bit prefix and starts its
@@ -431,7 +384,7 @@ class Wine(Posix):
         for command in (["--preset", "win95-i686", "-S", source, "-B", binary],
                         ["--build", binary, "-j2", "--target", "reg7140", "command_line_check", "wine_probe"]):
             subprocess.run([cmake, *command], check=True, stdout=subprocess.DEVNULL)
-        self.quiet("wineserver", "-k")  # a server left by an earlier tier would keep its old lifetime
+        self.wine("wineserver", "-k")  # a server left by an earlier tier would keep its old lifetime
         arch = re.search(rb"^#arch=(\S+)", read(prefix, "system.reg"), re.M)
         if arch and arch[1] != b"win32":  # the 64-bit prefix of an earlier tier: Wine cannot convert it
             shutil.rmtree(prefix)
@@ -439,45 +392,159 @@ class Wine(Posix):
         if os.path.exists(self.no_32_bit):
             os.remove(self.no_32_bit)
         probe = os.path.join(binary, "tests", "win32", "wine_probe.exe")
-        if self.quiet("wineserver", "-p120") or self.quiet("wineboot", "-i") or self.quiet("wine", probe) != 32:
+        if self.wine("wineserver", "-p120") or self.wine("wineboot", "-i") or self.wine("wine", probe) != 32:
             with open(self.no_32_bit, "w") as f:
                 f.write("wineboot or a 32-bit program failed in a 32-bit prefix (is wine32 installed?)\n")
             print("skipped: " + read(self.no_32_bit).decode().strip())
             return 77
         return 0
 
+    def cleanup(self):
+        self.wine("wineserver", "-k")  # and with it every Wine program of the prefix
+        return 0
+
     def command_lines(self, check):
         """The command-line check: its own report and exit status."""
         with tempfile.TemporaryFile() as out:
-            status = subprocess.run(["wine", check], env=self.env, stdin=subprocess.DEVNULL, stdout=out,
-                                    stderr=subprocess.STDOUT, timeout=300).returncode
+            status = self.wine("wine", check, out=out, err=subprocess.STDOUT)
             out.seek(0)
             print(out.read().decode("latin-1").replace("\r\n", "\n"), end="")
         return status
 
 
-def main(backend="", program="", *rest):
-    """run_scenarios.py posix|wine PROGRAM SCENARIO..., or wine PROGRAM setup SOURCE CMAKE, or
-    wine PROGRAM command-lines CHECK, or wine PROGRAM cleanup."""
+# --- the failure sweeps, on the POSIX backend ------------------------------------------------
+
+def whole_reports(out):
+    lines = out.split("\n")  # each report a detail line, then a message
+    return not lines.pop() and len(lines) % 2 == 0 and all(
+        DETAIL.fullmatch(detail) and message for detail, message in zip(lines[::2], lines[1::2]))
+
+
+def in_states(backend, states, killed=False):
+    """Problems unless each file and value is as in one of the `states`."""
+    now = backend.state()
+    return [f"{key}: {'missing' if key not in now else 'new or other bytes'}"
+            for key in sorted(set(now).union(*states))
+            if not (killed and KILL_LEFTOVER.search(key)) and now.get(key) not in [s.get(key) for s in states]]
+
+
+def sweep(backend, action, kind, directory=SAMPLE):
+    """The Nth call of `kind` fails with EIO or kills the run, for every N. Each file is left as
+    before the run or as its job leaves it, and a clean run after it converges."""
+    settings = read_settings(directory)[0]
+    with tempfile.TemporaryDirectory() as root, tempfile.NamedTemporaryFile() as trace:
+        prepare(backend, directory, settings, root)
+        start, (clean_status, clean_out) = backend.state(), backend.run(settings, ["/D9"])
+        clean = backend.state()
+        prepare(backend, directory, settings, root)
+        backend.run(settings, ["/D9"], ["-o", trace.name, "-e", kind])
+        count = len(re.findall(rf"^\d+\s+{kind}\(", read(trace.name).decode("latin-1"), re.M))
+    print(f"{action} {kind}: {count} calls")
+    problems = [] if count and (clean_status, clean_out) == (0, "") else [f"no {kind} call, or a clean run fails"]
+    for n in range(1, count + 1):
+        with tempfile.TemporaryDirectory() as root, tempfile.NamedTemporaryFile() as trace:
+            prepare(backend, directory, settings, root)
+            inject = f"inject={kind}:{'error=EIO' if action == 'io-errors' else 'signal=SIGKILL'}:when={n}"
+            status, out = backend.run(settings, ["/D9"], ["-o", trace.name, "-e", kind, "-e", inject])
+            killed = action == "crashes" and status == -9
+            # The run follows the clean run's way up to the Nth call, so the fault must happen.
+            # 127 without output: the loader could not read a library and the program never ran.
+            found = [("nothing injected", not killed and b"(INJECTED)" not in read(trace.name)),
+                     (f"exit status {status}", not killed and status not in (0, 1) and (status, out) != (127, "")),
+                     (f"output {out!r}", not whole_reports(out)),
+                     *((p, True) for p in in_states(backend, [start, clean], killed)),
+                     ("a clean run after it", backend.run(settings, ["/D9"]) != (0, clean_out)),
+                     *((f"after a clean run: {p}", True) for p in in_states(backend, [clean], killed))]
+            problems += [f"{kind} call {n}/{count}: {problem}" for problem, bad in found if bad]
+    return problems
+
+
+def durability(backend, _):
+    """Each file the run writes is flushed, renamed into place, then its directory flushed."""
+    with tempfile.TemporaryDirectory() as root, tempfile.NamedTemporaryFile() as trace:
+        prepare(backend, SAMPLE, SETTINGS, root)
+        backend.run(SETTINGS, ["/D9"], ["-o", trace.name, "-y", "-e", "write,pwrite64,fchmod,ftruncate,"
+                                        "utimensat,fsync,fdatasync,rename,renameat,renameat2"])
+        dirty, problems = set(), []
+        for call, path, names in re.findall(r"^\d+\s+(\w+)\((?:\d+<([^>]*)>|(.*?)\))", read(trace.name).decode("latin-1"), re.M):
+            if call.startswith("rename"):
+                source, target = re.findall(r'"([^"]*)"', names)[:2]
+                problems += [f"{target} replaced by unflushed {source}"] if source in dirty else []
+                dirty = (dirty - {source}) | {os.path.dirname(target)}
+            elif call in ("fsync", "fdatasync"):
+                dirty.discard(path)
+            elif path.startswith(root):
+                dirty.add(path)
+    return problems + [f"{path}: written or renamed into, never flushed" for path in dirty]
+
+
+def concurrency(backend, _, runs=8, rounds=10):
+    """Runs at the same time on one machine leave it as one run does (round 0)."""
+    problems = []
+    for number in range(rounds + 1):
+        with tempfile.TemporaryDirectory() as root, ThreadPoolExecutor(runs) as pool:
+            prepare(backend, SAMPLE, SETTINGS, root)
+            problems += [f"round {number}: {result}" for result in pool.map(
+                lambda _: backend.run(SETTINGS, ["/D9"]), range(runs if number else 1)) if result != (0, "")]
+            clean = clean if number else backend.state()
+            problems += [f"round {number}: {p}" for p in differences(clean, backend.state())]
+    return problems
+
+
+def cut_registries(backend, _):
+    """Cut at every line end and next to it, and at seeded points, the registry makes the run
+    refuse and leave the files (not when cut after a whole line naming the version), or the run
+    keeps every value its job does not change."""
+    sample, problems = read(SAMPLE, REG), []
+    # With the version keys first, most cut-off files still name the version and the jobs run.
+    at = sample.index(b"[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion]")
+    reordered = b"REGEDIT4\r\n\r\n" + sample[at:].rstrip() + b"\r\n\r\n" + sample[12:at]
+    job = re.compile(r"(forcedconfig|memorybaseaddress|logconfig value '000\d|override)", re.I)
+    cuts = {i + d for i, c in enumerate(reordered) if c == 10 for d in (-1, 0, 1)}
+    for cut in sorted(cuts | set(random.Random(4).sample(range(len(reordered)), 300))):
+        # A lone quote is no string, and a cut right after a CR still ends the line.
+        text = reordered[:cut] + b"\n" * reordered[:cut].endswith(b"\r")
+        before = None if re.fullmatch(rb'(@|"([^"\\]|\\.)*")="\r?', text.rsplit(b"\n", 1)[-1]) else registry(text)
+        with tempfile.TemporaryDirectory() as root:
+            prepare(backend, SAMPLE, SETTINGS, root)
+            with open(backend.path(REG), "wb") as f:
+                f.write(reordered[:cut])
+            start = backend.state()
+            status, out = backend.run(SETTINGS, ["/D9", "/inst"])
+            readable = before and "(unreadable)" not in before
+            if (status, out) == (1, "reg7140: Errorcode 0 returned from GetVersionEx on line 158\n"
+                                    "This program requires Windows 95\n"):
+                if backend.state() != start or (readable and "versionnumber" in before.get(VERSION_KEY.lower(), [0, 0, {}])[2]
+                                                and re.search(rb"[^\\]\r\n$", text)):
+                    problems.append(f"registry cut at {cut}: refused, but it must run, or files changed")
+            elif status or not whole_reports(out) or not readable or any(
+                    backend.state().get(k) != v for k, v in flat(before).items() if not job.search(k)):
+                problems.append(f"registry cut at {cut}: status {status}, output {out!r}, or values lost")
+    return problems
+
+
+def main(backend="", program="", command="", *rest):
     if backend not in ("posix", "wine") or not program:
-        raise SystemExit(main.__doc__)
+        raise SystemExit(__doc__)
     if backend == "wine" and not (shutil.which("wine") and shutil.which("i686-w64-mingw32-g++-win32")):
         print("skipped: wine or the MinGW-w64 i686 compiler is not installed")
         return 77  # CTest's SKIP_RETURN_CODE
     backend = Posix(program) if backend == "posix" else Wine(program)
-    if rest[:1] == ("setup",):
-        return backend.setup(*rest[1:])
-    if rest[:1] != ("cleanup",) and backend.name == "wine" and os.path.exists(backend.no_32_bit):
+    if command not in ("setup", "cleanup") and backend.name == "wine" and os.path.exists(backend.no_32_bit):
         print("skipped: " + read(backend.no_32_bit).decode().strip())
         return 77
-    if rest[:1] == ("command-lines",):
-        return backend.command_lines(*rest[1:])
-    elif rest[:1] == ("cleanup",):
-        backend.quiet("wineserver", "-k")  # and with it every Wine program of the prefix
-    else:
-        results = [run_scenario(directory, backend) for directory in rest]
-        return 77 if all(result is None for result in results) else 1 if False in results else 0
-    return 0
+    if command in ("setup", "cleanup", "command-lines"):
+        return getattr(backend, command.replace("-", "_"))(*rest)
+    if command in ("io-errors", "crashes", "durability", "concurrency", "cut-registries"):
+        if command != "concurrency" and subprocess.run(["strace", "-o", "/dev/null", "true"]).returncode:
+            print("skipped: strace is missing or may not trace here")
+            return 77
+        check = sweep if command in ("io-errors", "crashes") else globals()[command.replace("-", "_")]
+        problems = check(backend, command, *rest)
+        print("".join(f"FAIL {problem}\n" for problem in problems) + f"{len(problems)} problems")
+        return 1 if problems else 0
+    results = [run_scenario(directory, backend) for directory in (command, *rest)]
+    return 77 if all(result is None for result in results) else 1 if False in results else 0
 
 
 if __name__ == "__main__":
