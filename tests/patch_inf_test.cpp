@@ -18,7 +18,6 @@
 #include "inf/inserted_text.h"
 #include "platform/posix/posix_files.h"
 #include "tests/capture_console.h"
-#include "tests/fake_environment.h"
 #include "tests/fault.h"
 #include "tests/inf_property.h"
 #include "tests/test_util.h"
@@ -102,8 +101,10 @@ struct Machine {
       first = listed.also.size() == 1 ? error : first;
     }
     test::FaultFiles files(host, fault != nullptr ? *fault : listed, test::errno_of(first));
-    test::FakeEnvironment environment;
-    if (setting != "unset") environment.set("WINDIR", setting == "empty" ? "" : windir.string());
+    const std::string path = windir.string();
+    test::WindirEnvironment environment(setting == "unset"   ? nullptr
+                                        : setting == "empty" ? ""
+                                                             : path.c_str());
     test::CaptureConsole console;
     patch_inf_file(files, environment, Reporter{console, level});
     EXPECT_TRUE(files.open.empty());
@@ -116,27 +117,15 @@ struct Machine {
   std::filesystem::path windir = dir.path();
 };
 
-// The case's INF file as stored and the copy the job is to write. What the job adds is cut out of
-// the sample's copy from between the lines around it, and must be the same wherever a case puts it.
+// The case's INF file as stored and the copy the job is to write.
 std::pair<std::string, std::string> texts(const InfCase& c) {
-  static const std::vector<std::string> inserted = [] {
-    std::vector<std::string> parts(1);
-    for (const std::string& line : all_cases().front().lines) {
-      line.starts_with("> ") ? parts.emplace_back() : parts.back() += crlf(line + "\n");
-    }
-    const std::string copy = Machine(parts[0] + parts[1] + parts[2]).run(9).inf;
-    const std::size_t end = copy.find(parts[1], parts[0].size()), memory = end + parts[1].size();
-    return std::vector{copy.substr(parts[0].size(), end - parts[0].size()),
-                       copy.substr(memory, copy.size() - parts[2].size() - memory)};
-  }();
-  EXPECT_EQ(std::count(inserted[0].begin(), inserted[0].end(), '\n'), 40);
-  EXPECT_EQ(std::count(inserted[1].begin(), inserted[1].end(), '\n'), 1);
-  std::string input, patched;
+  std::string block, input, patched;
+  for (std::size_t i = 0; i < kOverrideLineCount; ++i) block += override_line(i);
   for (const std::string& line : c.lines) {
     if (!line.starts_with("> ")) input += test::expand(line + "\n");
-    patched += line == "> override" ? inserted[0]
-               : line == "> memory" ? inserted[1]
-                                    : crlf(test::expand(line + "\n"));
+    patched += crlf(line == "> override" ? block + "\n"
+                    : line == "> memory" ? std::string(kMemoryBaseLine) + "\n"
+                                         : test::expand(line + "\n"));
   }
   return {c.field("stored") == "lf" ? input : crlf(input), patched.substr(0, patched.find('\x1A'))};
 }

@@ -7,7 +7,6 @@
 #include <string>
 
 #include "tests/capture_console.h"
-#include "tests/fake_environment.h"
 #include "tests/test_util.h"
 
 namespace reg7140 {
@@ -71,8 +70,7 @@ TEST(DriverJob, CasesOfTheTable) {
     if (row[3].find(" copy=") != std::string::npos)
       disk.copy_error = std::stoi(row[3].substr(row[3].find(" copy=") + 6));
     const std::string before = disk.text();
-    test::FakeEnvironment environment;
-    if (row[2] != "unset") environment.set("WINDIR", row[2]);
+    test::WindirEnvironment environment(row[2] == "unset" ? nullptr : row[2].c_str());
     test::CaptureConsole console;
     update_driver_file(disk, environment, Reporter{console, 9}, row[1]);
     EXPECT_EQ(console.text, row[4]);
