@@ -166,16 +166,15 @@ TEST(FileStreams, FailuresStick) {
             0);
   std::array<char, 2> two;
   long position = 0;
-  EXPECT_EQ(files.open("missing.inf", OpenMode::kReadText, &open.emplace_back()), ENOENT);
-  EXPECT_EQ(std::pair(files.read_line(open[1], two).error, files.write(open[0], "x")),
-            std::pair(EBADF, EBADF));
-  EXPECT_EQ(std::pair(files.tell(16, &position), files.read_line(16, two).error),
-            std::pair(EBADF, EBADF));
-  EXPECT_EQ(std::pair(files.seek(open[0], -1), files.ended_cleanly(open[1])),
-            std::pair(EINVAL, false));
-  EXPECT_EQ((std::pair{files.close(open[1]), files.close(open[1])}), std::pair(0, EBADF));
-  EXPECT_EQ(files.read_line(open[0], std::span(two.data(), 1)).error, EINVAL);
-  EXPECT_EQ(files.read_line(open[0], two).length, 1u);
+  FileHandle missing = 0;
+  EXPECT_EQ((std::vector<int>{files.open("missing.inf", OpenMode::kReadText, &missing),
+                              files.read_line(open[1], two).error, files.write(open[0], "x"),
+                              files.tell(16, &position), files.read_line(16, two).error,
+                              files.seek(open[0], -1), files.ended_cleanly(open[1]),
+                              files.close(open[1]), files.close(open[1]),
+                              files.read_line(open[0], std::span(two.data(), 1)).error,
+                              static_cast<int>(files.read_line(open[0], two).length)}),
+            (std::vector<int>{ENOENT, EBADF, EBADF, EBADF, EBADF, EINVAL, 0, 0, EBADF, EINVAL, 1}));
   int error = 0;
   for (open.resize(1); error == 0;)
     error = files.open("in.inf", OpenMode::kReadText, &open.emplace_back());

@@ -17,7 +17,6 @@
 #include <utility>
 #include <vector>
 
-#include "platform/posix/posix_raw_file.h"
 #include "tests/test_util.h"
 
 namespace reg7140 {
@@ -28,7 +27,6 @@ namespace fs = std::filesystem;
 TEST(PosixFiles, FailuresComeWithErrno) {
   test::TempDir dir;
   test::write_file(dir / "inf/readonly.new", "keep");
-  test::write_file(dir / "in.inf", "abc\r\n");
   ::chmod((dir / "inf/readonly.new").c_str(), 0444);
   PosixFiles files;
   const std::tuple<const char*, OpenMode, int> opens[] = {
@@ -43,17 +41,6 @@ TEST(PosixFiles, FailuresComeWithErrno) {
     EXPECT_EQ(std::pair(opened, file), std::pair(error, kNoFile)) << path;
   }
   EXPECT_EQ(test::read_file(dir / "inf/readonly.new"), "keep");
-
-  // A whole-file copy needs besides a raw file's size, and a flush that can fail.
-  PosixRawFiles raw;
-  RawHandle in = 0, proc = 0;
-  long long size = 0;
-  ASSERT_EQ(raw.open((dir / "in.inf").string(), OpenMode::kReadText, &in) +
-                raw.open("/proc/self/status", OpenMode::kReadText, &proc),
-            0);
-  EXPECT_EQ(std::tuple(raw.size(in, &size), raw.flush(in), raw.flush(proc) != 0),
-            std::tuple(0, 0, true));
-  EXPECT_EQ(std::pair(size, raw.close(in) + raw.close(proc)), std::pair(5ll, 0));
 }
 
 // The owner's write bit stands for the read-only attribute, for root too: make_writable sets it
