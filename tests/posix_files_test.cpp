@@ -41,6 +41,13 @@ TEST(PosixFiles, FailuresComeWithErrno) {
     EXPECT_EQ(std::pair(opened, file), std::pair(error, kNoFile)) << path;
   }
   EXPECT_EQ(test::read_file(dir / "inf/readonly.new"), "keep");
+  // A file the streams create can be read back and written again by its owner.
+  FileHandle made = kNoFile;
+  ASSERT_EQ(
+      files.open_text((dir / "a.new").string(), OpenMode::kWriteText, &made) + files.close(made),
+      0);
+  EXPECT_EQ(fs::status(dir / "a.new").permissions() & fs::perms::owner_all,
+            fs::perms::owner_read | fs::perms::owner_write);
 }
 
 // The owner's write bit stands for the read-only attribute, for root too: make_writable sets it
