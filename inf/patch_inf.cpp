@@ -173,7 +173,6 @@ Failure insert_override(InfJob& job) {
     // The remembered comment line is written next, and the input goes on after it.
     std::memcpy(job.line.data(), job.saved_line.data(), job.saved_length);
     job.line_length = job.saved_length;
-    forget_positions(job);
   }
   job.inserted = true;
   job.state = State::kSeekSecondRegSection;
@@ -193,7 +192,6 @@ Failure insert_memory_base(InfJob& job) {
     // The remembered empty line.
     job.line[0] = '\n';
     job.line_length = 1;
-    forget_positions(job);
   }
   job.inserted = true;
   job.state = State::kFinished;
@@ -205,6 +203,8 @@ Failure insert_memory_base(InfJob& job) {
 // The current state's action on the piece in `line`; a failure ends the job.
 Failure handle_piece(InfJob& job, bool starts_line) {
   const std::string_view piece(job.line.data(), job.line_length);
+  // The only place positions are dropped: only the scan of the memory base's section reads them
+  // after the override block, and it is entered from this state alone.
   if (job.state == State::kSeekNdis3RegSection) forget_positions(job);
   // The rest of a long line is no line of its own: a '[' or a line feed in it means nothing.
   if (!starts_line) {

@@ -9,15 +9,17 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "inf/inserted_text.h"
 #include "platform/posix/posix_files.h"
 #include "tests/capture_console.h"
-#include "tests/fake_environment.h"
-#include "tests/fault_files.h"
+#include "tests/fault.h"
+#include "tests/inf_property.h"
 #include "tests/test_util.h"
 
 namespace reg7140 {
@@ -72,7 +74,6 @@ std::string crlf(std::string_view text) {
 
 struct Outcome {
   std::string printed, inf, scratch;  // scratch: "none" when there is no netzor.new
-  std::map<std::string, int> calls;
   std::vector<std::string> writes;
 };
 
@@ -89,48 +90,42 @@ struct Machine {
 
   // One run at `level`, faults as a case lists them ("write 3 ENOSPC close 2 EIO") and WINDIR
   // "unset", "empty" or else the directory.
-  Outcome run(int level, const std::string& faults = "", const std::string& setting = "") {
+  Outcome run(int level, const std::string& faults = "", const std::string& setting = "",
+              test::Fault* fault = nullptr) {
     PosixFiles host;
-    test::FaultFiles files(host);
+    test::Fault listed;
     std::istringstream list(faults);
-    std::string kind, error;
-    for (int nth; list >> kind >> nth >> error;) files.fail(kind, nth, test::errno_of(error));
-    test::FakeEnvironment environment;
-    if (setting != "unset") environment.set("WINDIR", setting == "empty" ? "" : windir.string());
+    std::string kind, error, first = "EIO";  // the first listed error stands for all
+    for (int nth; list >> kind >> nth >> error;) {
+      listed.also.insert(kind + " " + std::to_string(nth));
+      first = listed.also.size() == 1 ? error : first;
+    }
+    test::FaultFiles files(host, fault != nullptr ? *fault : listed, test::errno_of(first));
+    const std::string path = windir.string();
+    test::WindirEnvironment environment(setting == "unset"   ? nullptr
+                                        : setting == "empty" ? ""
+                                                             : path.c_str());
     test::CaptureConsole console;
     patch_inf_file(files, environment, Reporter{console, level});
     EXPECT_TRUE(files.open.empty());
     const auto scratch = windir / "inf/netzor.new";
     return {console.text, test::read_file(windir / "inf/netzor.inf"),
-            std::filesystem::exists(scratch) ? test::read_file(scratch) : "none", files.calls,
-            files.writes};
+            std::filesystem::exists(scratch) ? test::read_file(scratch) : "none", files.writes};
   }
 
   test::TempDir dir;
   std::filesystem::path windir = dir.path();
 };
 
-// The case's INF file as stored and the copy the job is to write. What the job adds is cut out of
-// the sample's copy from between the lines around it, and must be the same wherever a case puts it.
+// The case's INF file as stored and the copy the job is to write.
 std::pair<std::string, std::string> texts(const InfCase& c) {
-  static const std::vector<std::string> inserted = [] {
-    std::vector<std::string> parts(1);
-    for (const std::string& line : all_cases().front().lines) {
-      line.starts_with("> ") ? parts.emplace_back() : parts.back() += crlf(line + "\n");
-    }
-    const std::string copy = Machine(parts[0] + parts[1] + parts[2]).run(9).inf;
-    const std::size_t end = copy.find(parts[1], parts[0].size()), memory = end + parts[1].size();
-    return std::vector{copy.substr(parts[0].size(), end - parts[0].size()),
-                       copy.substr(memory, copy.size() - parts[2].size() - memory)};
-  }();
-  EXPECT_EQ(std::count(inserted[0].begin(), inserted[0].end(), '\n'), 40);
-  EXPECT_EQ(std::count(inserted[1].begin(), inserted[1].end(), '\n'), 1);
-  std::string input, patched;
+  std::string block, input, patched;
+  for (std::size_t i = 0; i < kOverrideLineCount; ++i) block += override_line(i);
   for (const std::string& line : c.lines) {
     if (!line.starts_with("> ")) input += test::expand(line + "\n");
-    patched += line == "> override" ? inserted[0]
-               : line == "> memory" ? inserted[1]
-                                    : crlf(test::expand(line + "\n"));
+    patched += crlf(line == "> override" ? block + "\n"
+                    : line == "> memory" ? std::string(kMemoryBaseLine) + "\n"
+                                         : test::expand(line + "\n"));
   }
   return {c.field("stored") == "lf" ? input : crlf(input), patched.substr(0, patched.find('\x1A'))};
 }
@@ -167,33 +162,49 @@ TEST_P(InfJob, CopiesInsertsCommitsAndReports) {
     EXPECT_EQ(again.printed, "");
     EXPECT_EQ(again.inf + again.scratch, patched + patched);
   }
-  // Each call that a clean run makes fails in turn as the "fails" fields say; a write by what it
-  // carries: a copied line, a line of the block, the empty line after it, the memory-base line or
-  // its line feed.
-  const Outcome clean = c.fields.contains("fails read") ? Machine(input).run(9) : Outcome{};
-  for (const auto& [kind, count] : clean.calls) {
-    std::size_t inserts = 0, at = 0;  // insertions begun; what the last write carried
-    for (int n = 1; n <= count; ++n) {
-      if (kind == "write") {
-        const std::string& text = clean.writes[n - 1];
-        const bool copied =
-            text.ends_with('\n') && ("\n" + input).find("\n" + crlf(text)) != input.npos;
-        inserts += !copied && at % 2 == 0;
-        at = !copied ? 2 * inserts - 1 : at % 2 == 1 ? at + 1 : 0;
-      }
-      const char* carried[] = {"", " override", " after override", " memory", " after memory"};
-      const std::string key = "fails " + kind + carried[at], nth = key + " " + std::to_string(n);
-      const std::string expected = c.field(c.fields.contains(nth) ? nth : key);
-      SCOPED_TRACE(nth);
-      const Outcome out = Machine(input).run(9, kind + " " + std::to_string(n) + " EIO");
-      EXPECT_EQ(out.printed, printed(expected == "commits" ? "" : expected, 9));
-      EXPECT_EQ(out.inf, expected == "commits" ? patched : input);
-    }
-  }
+  // Every call fails in turn as the "fails" fields say; a write by what it carries: a copied line,
+  // a line of the block, the empty line after it, the memory-base line or its line feed.
+  if (!c.fields.contains("fails read")) return;
+  test::each_fault([&](test::Fault& fault) {
+    Machine machine(input);
+    const Outcome out = machine.run(9, "", "", &fault);
+    if (fault.failed.empty()) return;
+    const std::string kind = fault.failed.substr(0, fault.failed.find(' '));
+    const auto is = [&](std::string_view text, std::size_t back) {
+      return out.writes.size() >= back && out.writes[out.writes.size() - back] == text;
+    };
+    bool block = false;
+    for (std::size_t i = 0; i < kOverrideLineCount; ++i) block = block || is(override_line(i), 1);
+    const char* carried = kind != "write"                         ? ""
+                          : is(kMemoryBaseLine, 1)                ? " memory"
+                          : is("\n", 1) && is(kMemoryBaseLine, 2) ? " after memory"
+                          : is("\n", 1) && is(override_line(kOverrideLineCount - 1), 2)
+                              ? " after override"
+                          : block ? " override"
+                                  : "";
+    const std::string key = "fails " + kind + carried, nth = "fails " + fault.failed;
+    const std::string expected = c.field(c.fields.contains(nth) ? nth : key);
+    SCOPED_TRACE(fault.failed);
+    EXPECT_EQ(out.printed, printed(expected == "commits" ? "" : expected, 9));
+    EXPECT_EQ(out.inf, expected == "commits" ? patched : input);
+  });
 }
 
 INSTANTIATE_TEST_SUITE_P(Inf, InfJob, testing::ValuesIn(all_cases()),
                          [](const auto& param_info) { return param_info.param.name; });
+
+// The property the fuzzer checks, over the cases' files with bytes that matter put in at random.
+TEST(InfJob, KeepsEveryByteOfAnyFile) {
+  std::mt19937 random(7140);
+  test::TempDir dir;
+  for (const InfCase& c : all_cases()) {
+    std::string input = texts(c).first;
+    for (int i = 0; i < 4 && !input.empty(); ++i) {
+      ASSERT_EQ(test::check_inf_property(input, dir.path()), "") << c.name << " " << i;
+      input.insert(random() % input.size(), 1, "\r\n\x1A[;="[random() % 6]);
+    }
+  }
+}
 
 }  // namespace
 }  // namespace reg7140

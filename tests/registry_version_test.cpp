@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/posix/file_registry.h"
-#include "tests/fault_registry.h"
+#include "tests/fault.h"
 #include "tests/test_util.h"
 
 namespace reg7140 {
@@ -27,7 +27,8 @@ TEST(RegistryVersion, AnswersFromTheRegistry) {
     test::TempDir dir;
     test::write_file(dir / "system.reg", text);
     FileRegistry file((dir / "system.reg").string());
-    test::FaultRegistry registry(file, 0, kErrorSuccess);
+    test::Fault none;
+    test::FaultRegistry registry(file, none, kErrorSuccess);
     RegistryVersionSource source(registry);
 
     EXPECT_EQ(source.get_version() >> 31, row[1].starts_with("nt") ? 0u : 1u);

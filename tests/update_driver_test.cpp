@@ -7,76 +7,60 @@
 #include <string>
 
 #include "tests/capture_console.h"
-#include "tests/fake_environment.h"
+#include "tests/fault.h"
 #include "tests/test_util.h"
 
 namespace reg7140 {
 namespace {
 
-struct File {
-  std::string bytes;
-  std::int64_t time = 0;
-  bool read_only = false;
-};
-
-// Files by path; as on Windows, a copy over a read-only file fails.
-class Disk : public FileStore {
- public:
-  std::map<std::string, File, std::less<>> files;
-  int copy_error = 0;
-
-  File* find(std::string_view path) {
-    const auto file = files.find(path);
-    return file == files.end() ? nullptr : &file->second;
-  }
+// Files by path as "bytes@time", "+ro" after a read-only one; as on Windows, a copy over a
+// read-only file fails.
+struct Disk : FileStore {
+  Disk(test::Fault& fault, int error) : f(fault), e(error) {}
   bool file_time(std::string_view path, std::int64_t* seconds) override {
-    return find(path) != nullptr && (*seconds = find(path)->time, true);
+    return files.contains(path) &&
+           (*seconds = std::stoll(at(path).substr(at(path).find('@') + 1)), true);
   }
   bool access(std::string_view path, AccessMode) override {
-    return find(path) != nullptr && !find(path)->read_only;
+    return files.contains(path) && !at(path).ends_with("+ro");
   }
   void make_writable(std::string_view path) override {
-    if (find(path) != nullptr) find(path)->read_only = false;
+    if (files.contains(path)) at(path) = at(path).substr(0, at(path).find('+'));
   }
   int copy_file(std::string_view from, std::string_view to) override {
-    if (copy_error != 0 || find(from) == nullptr) return copy_error != 0 ? copy_error : ENOENT;
-    if (find(to) != nullptr && find(to)->read_only) return EACCES;
-    files[std::string(to)] = File{find(from)->bytes, find(from)->time};
-    return 0;
+    if (f.fails("copy")) return e;
+    if (!files.contains(from)) return ENOENT;
+    return files.contains(to) && !access(to, AccessMode::kWrite) ? EACCES : (at(to) = at(from), 0);
   }
-  std::string text() const {
-    std::string out;
-    for (const auto& [path, file] : files) {
-      out += (out.empty() ? "" : " ") + path + "=" + file.bytes + "@" + std::to_string(file.time) +
-             (file.read_only ? "+ro" : "");
-    }
-    return out;
-  }
+  std::string& at(std::string_view path) { return files[std::string(path)]; }
+  std::map<std::string, std::string, std::less<>> files;
+  test::Fault& f;
+  int e;
 };
+
+std::string text_of(const std::map<std::string, std::string, std::less<>>& files) {
+  std::string out;
+  for (const auto& [path, file] : files) out += (out.empty() ? "" : " ") + path + "=" + file;
+  return out;
+}
 
 TEST(DriverJob, CasesOfTheTable) {
   EXPECT_TRUE(names_directory("A:/reg7140.exe") && names_directory("\\reg7140.exe"));
   EXPECT_FALSE(names_directory("reg7140.exe"));
   for (const auto& row : test::load_table("data/driver_job.txt")) {
     SCOPED_TRACE(row[0]);
-    Disk disk;
-    // path=bytes@time, +ro for a read-only file
-    for (const std::string& word : test::words(row[3])) {
-      const std::size_t equals = word.rfind('='), at = word.rfind('@');
-      if (at == std::string::npos || equals == std::string::npos || at < equals) continue;
-      disk.files[word.substr(0, equals)] =
-          File{word.substr(equals + 1, at - equals - 1), std::stoll(word.substr(at + 1)),
-               word.ends_with("+ro")};
+    const auto copy = row[3].find(" copy=");
+    test::Fault fault(copy == std::string::npos ? 0 : 1);
+    Disk disk(fault, copy == std::string::npos ? 0 : std::stoi(row[3].substr(copy + 6)));
+    for (const std::string& word : test::words(row[3].substr(0, copy))) {
+      disk.at(word.substr(0, word.rfind('='))) = word.substr(word.rfind('=') + 1);
     }
-    if (row[3].find(" copy=") != std::string::npos)
-      disk.copy_error = std::stoi(row[3].substr(row[3].find(" copy=") + 6));
-    const std::string before = disk.text();
-    test::FakeEnvironment environment;
-    if (row[2] != "unset") environment.set("WINDIR", row[2]);
+    const std::string before = text_of(disk.files);
+    test::WindirEnvironment environment(row[2] == "unset" ? nullptr : row[2].c_str());
     test::CaptureConsole console;
     update_driver_file(disk, environment, Reporter{console, 9}, row[1]);
     EXPECT_EQ(console.text, row[4]);
-    EXPECT_EQ(disk.text(), row[5] == "unchanged" ? before : row[5]);
+    EXPECT_EQ(text_of(disk.files), row[5] == "unchanged" ? before : row[5]);
   }
 }
 
