@@ -138,29 +138,6 @@ struct CaseFile {
   }
 };
 
-inline void PrintTo(const CaseFile& c, std::ostream* out) { *out << c.name; }
-
-inline CaseFile parse_case(std::string name, const std::string& text) {
-  CaseFile c{std::move(name), {}, {}};
-  std::string* section = nullptr;
-  for (std::size_t start = 0; start < text.size();) {
-    std::size_t end = text.find('\n', start);
-    end = end == std::string::npos ? text.size() : end + 1;
-    const std::string line = text.substr(start, end - start);
-    start = end;
-    if (line.starts_with("== ")) {
-      section = &c.sections[line.substr(3, line.find_last_not_of("\r\n") - 2)];
-    } else if (section != nullptr) {
-      *section += line;
-    } else if (const std::size_t colon = line.find(": ");
-               !line.starts_with("#") && colon != std::string::npos) {
-      c.fields[line.substr(0, colon)] =
-          expand(line.substr(colon + 2, line.find_last_not_of("\r\n") - colon - 1));
-    }
-  }
-  return c;
-}
-
 #ifdef REG7140_SOURCE_DIR
 inline std::filesystem::path data_path(std::string_view relative) {
   return std::filesystem::path(REG7140_SOURCE_DIR) / "tests" / relative;
