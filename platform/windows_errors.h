@@ -8,17 +8,13 @@ using WinError = long;
 
 inline constexpr WinError kErrorSuccess = 0;
 inline constexpr WinError kErrorFileNotFound = 2;
-inline constexpr WinError kErrorPathNotFound = 3;
 inline constexpr WinError kErrorAccessDenied = 5;
 inline constexpr WinError kErrorInvalidHandle = 6;
 inline constexpr WinError kErrorWriteProtect = 19;
 inline constexpr WinError kErrorWriteFault = 29;
-inline constexpr WinError kErrorSharingViolation = 32;
-inline constexpr WinError kErrorFileExists = 80;
 inline constexpr WinError kErrorInvalidParameter = 87;
 inline constexpr WinError kErrorDiskFull = 112;
 inline constexpr WinError kErrorCallNotImplemented = 120;
-inline constexpr WinError kErrorAlreadyExists = 183;
 inline constexpr WinError kErrorFilenameExcedRange = 206;
 inline constexpr WinError kErrorMoreData = 234;
 inline constexpr WinError kErrorBadDb = 1009;
