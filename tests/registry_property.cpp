@@ -7,8 +7,10 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <set>
 #include <span>
+#include <sstream>
 #include <vector>
 
 #include "platform/ascii.h"
@@ -40,10 +42,40 @@ void add_key(Model* model, const std::string& path) {
     (*model)[fold(path.substr(0, sep))];
   (*model)[fold(path)];
 }
-std::string quote(std::string_view text) {
-  std::string out = "\"";
-  for (char ch : text) out += ch == '\\' || ch == '"' ? std::string{'\\', ch} : std::string{ch};
-  return out + "\"";
+std::string read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The lines of data/registry_lines.txt: the text ("~" between its lines) and the value it holds.
+struct Form {
+  std::string text, name;
+  std::optional<Value> value;
+};
+const std::vector<Form>& forms() {
+  static const std::vector<Form> table = [] {
+    std::vector<Form> rows;
+    std::istringstream in(
+        read_file(std::filesystem::path(__FILE__).parent_path() / "data/registry_lines.txt"));
+    for (std::string line; std::getline(in, line);) {
+      if (line.empty() || line[0] == '#') continue;
+      const std::size_t bar = line.find(" | ");
+      Form form{line.substr(0, bar), "", {}};
+      if (bar != std::string::npos) {
+        std::istringstream fields(line.substr(bar + 3));
+        std::getline(fields, form.name, '|');
+        form.name.pop_back();
+        form.value = Value{};
+        char bar_char = 0;
+        fields >> form.value->type >> bar_char >> std::hex;
+        for (unsigned byte = 0; fields >> byte;)
+          form.value->data.push_back(static_cast<std::uint8_t>(byte));
+      }
+      rows.push_back(form);
+    }
+    return rows;
+  }();
+  return table;
 }
 
 struct Generator {
@@ -88,42 +120,6 @@ struct Generator {
     return v;
   }
   std::string eol() const { return one_in(3) ? "\n" : "\r\n"; }
-  std::string indent() const { return std::array<std::string, 4>{"", "", " ", "\t"}[below(4)]; }
-  std::string hex(std::uint32_t value, std::size_t width) const {
-    std::string out;
-    for (; value != 0 || out.empty(); value >>= 4)
-      out.insert(out.begin(), "0123456789abcdef"[value & 15]);
-    return spell(std::string(width > out.size() ? width - out.size() : 0, '0') + out);
-  }
-  // A value in any form the format allows, over as many lines as it comes: one-digit and
-  // upper-case hex, blanks around commas, continuation lines.
-  std::vector<std::string> lines_of(const std::string& name, const Value& v) const {
-    std::string line = indent() + (name.empty() && one_in(2) ? "@" : quote(name)) + "=";
-    const bool text = v.type == 1 && !v.data.empty() && v.data.back() == 0 &&
-                      std::all_of(v.data.begin(), v.data.end() - 1,
-                                  [](std::uint8_t b) { return b >= 0x20 || b == '\t'; });
-    if (text && !one_in(4))
-      return {line + quote(std::string(v.data.begin(), v.data.end() - 1)) + eol()};
-    if (v.type == 4 && v.data.size() == 4 && !one_in(4)) {
-      const std::uint32_t dword =
-          v.data[0] | v.data[1] << 8 | v.data[2] << 16 | std::uint32_t{v.data[3]} << 24;
-      return {line + "dword:" + hex(dword, 1 + below(8)) + eol()};
-    }
-    std::vector<std::string> lines;
-    line += v.type == 3 && !one_in(4) ? "hex:" : "hex(" + hex(v.type, below(3)) + "):";
-    const bool as_regedit = one_in(2);  // two digits, no blanks, wrapped at column 77
-    for (std::size_t i = 0; i < v.data.size(); ++i) {
-      line += hex(v.data[i], as_regedit || one_in(2) ? 2 : 1);
-      if (i + 1 == v.data.size()) break;
-      line += !as_regedit && one_in(5) ? " , " : ",";
-      if (as_regedit ? line.size() >= 77 : one_in(6) || line.size() > 90) {
-        lines.push_back(line + (one_in(3) ? " \\" : "\\") + eol());
-        line = indent() + " ";
-      }
-    }
-    lines.push_back(line + eol());
-    return lines;
-  }
 };
 
 // One line of the generated file with its line end, and the value it names ("" key for others).
@@ -135,35 +131,31 @@ struct OwnedLine {
 // blank lines, class lines, repeated values, other roots, mixed line ends; or no file at all.
 std::vector<OwnedLine> generate(const Generator& gen, Model* model) {
   if (gen.one_in(12)) return {};
-  std::vector<OwnedLine> lines{{"REGEDIT4" + gen.eol(), "", ""}};
-  const auto filler = [&] {
-    for (std::uint32_t n = gen.below(3); n > 0; --n)
-      lines.push_back({gen.one_in(2)
-                           ? gen.eol()
-                           : gen.indent() +
-                                 std::array<std::string, 3>{"; c", ";", ";class"}[gen.below(3)] +
-                                 gen.eol(),
-                       "", ""});
-  };
+  std::vector<OwnedLine> lines{{"REGEDIT4" + gen.eol(), "", ""}, {"; head" + gen.eol(), "", ""}};
   for (std::uint32_t sections = gen.below(9); sections > 0; --sections) {
-    filler();
     const bool local = !gen.one_in(6);
     const std::string path = gen.key_path(3);
-    lines.push_back({gen.indent() + "[" + gen.spell(local ? "HKEY_LOCAL_MACHINE" : "HKEY_USERS") +
-                         "\\" + gen.spell(path) + "]" + (gen.one_in(5) ? " " : "") + gen.eol(),
+    lines.push_back({(gen.one_in(4) ? " [" : "[") +
+                         gen.spell(local ? "HKEY_LOCAL_MACHINE" : "HKEY_USERS") + "\\" +
+                         gen.spell(path) + "]" + (gen.one_in(5) ? " " : "") + gen.eol(),
                      "", ""});
     if (local) add_key(model, path);
-    if (gen.one_in(4)) lines.push_back({";class=" + quote(gen.text()) + gen.eol(), "", ""});
-    for (std::uint32_t values = gen.below(5); values > 0; --values) {
-      filler();
-      const std::string name = gen.spell(gen.pick(kValueNames));
-      const Value v = gen.value();
-      for (std::string& l : gen.lines_of(name, v))
-        lines.push_back({l, local ? fold(path) : "", fold(name)});
-      if (local) (*model)[fold(path)][fold(name)] = v;
+    if (gen.one_in(4)) {
+      std::string class_line = ";class=\"";
+      for (char ch : gen.text())
+        class_line += ch == '\\' || ch == '"' ? std::string{'\\', ch} : std::string{ch};
+      lines.push_back({class_line + "\"" + gen.eol(), "", ""});
+    }
+    for (std::uint32_t n = gen.below(8); n > 0; --n) {
+      const Form& form = forms()[gen.below(static_cast<std::uint32_t>(forms().size()))];
+      for (std::size_t from = 0, to = 0; from <= form.text.size(); from = to + 1) {
+        to = std::min(form.text.find('~', from), form.text.size());
+        lines.push_back({form.text.substr(from, to - from) + gen.eol(),
+                         form.value && local ? fold(path) : "", form.name});
+      }
+      if (form.value && local) (*model)[fold(path)][form.name] = *form.value;
     }
   }
-  filler();
   // The last line may lack its line end, or keep only the CR of it.
   if (gen.one_in(3)) {
     std::string& last = lines.back().bytes;
@@ -209,11 +201,6 @@ std::string compare_reading(const std::filesystem::path& path, const Model& mode
     }
   }
   return "";
-}
-
-std::string read_file(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 }  // namespace
