@@ -6,7 +6,9 @@
 
 #include <csignal>
 #include <map>
+#include <random>
 
+#include "tests/registry_property.h"
 #include "tests/test_util.h"
 
 namespace reg7140 {
@@ -23,6 +25,17 @@ struct stat stat_of(const fs::path& path) {
   struct stat st {};
   ::stat(path.c_str(), &st);
   return st;
+}
+
+TEST(RegistryFile, EveryChangeKeptAndEveryOtherLineUntouched) {
+  test::TempDir dir;
+  for (std::uint32_t seed = 1; seed <= 400; ++seed) {
+    std::mt19937 engine(seed);
+    const auto below = [&](std::uint32_t n) {
+      return std::uniform_int_distribution<std::uint32_t>(0, n - 1)(engine);
+    };
+    ASSERT_EQ(test::check_registry_property(below, dir / "system.reg"), "") << "seed " << seed;
+  }
 }
 
 // The calls of data/registry_edits.txt: nothing reaches the file before the flush, which puts new
