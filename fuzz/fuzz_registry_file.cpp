@@ -11,9 +11,12 @@
 #include "fuzz/fuzz_check.h"
 #include "tests/registry_property.h"
 
+// Every case saves the file: in memory where it can be, flushes to a disk would be most of the
+// time.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const std::filesystem::path file = std::filesystem::temp_directory_path() /
-                                            ("fuzz-registry-" + std::to_string(getpid()) + ".reg");
+  static const std::filesystem::path file =
+      std::filesystem::path(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") /
+      ("fuzz-registry-" + std::to_string(getpid()) + ".reg");
   std::size_t at = 0;
   const auto below = [&](std::uint32_t bound) {
     std::uint32_t value = 0;
