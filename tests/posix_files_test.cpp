@@ -22,25 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(PosixFiles, FailuresComeWithErrno) {
-  test::TempDir dir;
-  test::write_file(dir / "inf/readonly.new", "keep");
-  ::chmod((dir / "inf/readonly.new").c_str(), 0444);
-  PosixFiles files;
-  const std::tuple<const char*, OpenMode, int> opens[] = {
-      {"missing.inf", OpenMode::kReadText, ENOENT},
-      {"inf", OpenMode::kReadText, EACCES},
-      {"inf", OpenMode::kWriteText, EISDIR},
-      {"none/x.new", OpenMode::kWriteText, ENOENT},
-      {"inf/readonly.new", OpenMode::kWriteText, EACCES}};
-  for (const auto& [path, mode, error] : opens) {
-    FileHandle file = 7;
-    const int opened = files.open_text((dir / path).string(), mode, &file);
-    EXPECT_EQ(std::pair(opened, file), std::pair(error, kNoFile)) << path;
-  }
-  EXPECT_EQ(test::read_file(dir / "inf/readonly.new"), "keep");
-}
-
 // The owner's write bit stands for the read-only attribute, for root too: make_writable sets it
 // and the owner's read bit, and keeps every other bit.
 TEST(PosixFiles, OwnerBitsAreTheReadOnlyAttribute) {

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <map>
+#include <regex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -42,17 +43,15 @@ class StandIn : public FileSystemOps {
   }
   bool run_program(const char* program, char* command) override {
     // "COMSPEC" /c copy "F" "T" > NUL, or cmd.exe unquoted found along the search path.
-    const std::string line = command;
-    const std::string head =
-        program != nullptr ? "\"" + std::string(program) + "\" /c " : std::string("cmd.exe /c ");
     if (program != nullptr && setup["comspec-fails"] == "yes") return false;
-    const std::size_t split = line.find("\" \""), start = head.size() + 6;
-    EXPECT_TRUE(line.starts_with(head + "copy \"") && line.ends_with("\" > NUL")) << command;
-    if (!line.starts_with(head) || split == std::string::npos) return true;
-    const std::string from = line.substr(start, split - start);
-    const std::string to = line.substr(split + 3, line.size() - 7 - split - 3);
-    note("run " + from + " " + to + (program != nullptr ? "" : " with cmd.exe"));
-    if (setup["copy"] != "none") files[to] = files.at(from).substr(setup["copy"] == "short");
+    const std::string head = program != nullptr ? "\"" + std::string(program) + "\"" : "cmd.exe";
+    std::smatch m;
+    const std::string line = command;
+    if (!std::regex_match(line, m, std::regex("(.*) /c copy \"([^\"]+)\" \"([^\"]+)\" > NUL")) ||
+        m[1] != head)
+      return ADD_FAILURE() << command, true;
+    note("run " + m[2].str() + " " + m[3].str() + (program != nullptr ? "" : " with cmd.exe"));
+    if (setup["copy"] != "none") files[m[3]] = files.at(m[2]).substr(setup["copy"] == "short");
     return true;
   }
 
