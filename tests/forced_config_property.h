@@ -50,8 +50,8 @@ class ForcedConfigKey : public Registry {
   RegStatus flush() override { return 0; }
 };
 
-// "" when the property holds for `value`, otherwise what broke it; `outcome` names the case.
-inline std::string check_memory_window(std::span<const std::uint8_t> value, std::string* outcome) {
+// "" when the property holds for `value`, otherwise what broke it.
+inline std::string check_memory_window(std::span<const std::uint8_t> value) {
   // Length 52, type 1, the window from 0x000C0000 to 0x000C0FFF, 4 KB.
   const std::string_view record(
       "\x34\0\0\0\1\0\0\0\1\0\x14\0\0\0\x0C\0\xFF\x0F\x0C\0\0\0\0\0\0\xF0\xFF\xFF\0\x10\0\0"
@@ -69,13 +69,9 @@ inline std::string check_memory_window(std::span<const std::uint8_t> value, std:
   }
   std::vector<std::uint8_t> expected(value.begin(), value.end());
   std::string_view report;
-  *outcome = length > 256 ? "too long"
-             : memory     ? "memory record"
-                          : "walk end " + std::to_string(at);
   if (length <= 256 && !memory && at > 204) {
     report = "Not enough room for Memory Base configuration.";
   } else if (length <= 256 && !memory) {
-    *outcome = at == 204 ? *outcome : anchor != 0 ? "anchor" : end_mark ? "end mark" : "appended";
     const std::size_t insert_at = anchor != 0 ? anchor : (end_mark ? at : length);
     expected.insert(expected.begin() + static_cast<long>(insert_at), record.begin(), record.end());
   }

@@ -3,9 +3,7 @@
 // 205 or past the value), values of any length up to past 256 bytes.
 #include <gtest/gtest.h>
 
-#include <map>
 #include <random>
-#include <string>
 #include <vector>
 
 #include "tests/forced_config_property.h"
@@ -15,18 +13,11 @@ namespace {
 
 TEST(ForcedConfig, WindowGoesWhereTheNextRunFindsIt) {
   std::mt19937 random(7140);
-  std::map<std::string, int> outcomes;
   for (int i = 0; i < 20000; ++i) {
     std::vector<std::uint8_t> value(random() % 300);
     for (auto& byte : value)
       byte = random() % 4 == 0 ? random() : "\0\1\4\14\24\31\64\174\304\305"[random() % 10];
-    std::string outcome;
-    ASSERT_EQ(test::check_memory_window(value, &outcome), "") << "value " << i;
-    ++outcomes[outcome];
-  }
-  for (const char* outcome : {"too long", "memory record", "walk end 205", "walk end 204", "anchor",
-                              "end mark", "appended"}) {
-    EXPECT_GT(outcomes[outcome], 0) << outcome;
+    ASSERT_EQ(test::check_memory_window(value), "") << "value " << i;
   }
 }
 
