@@ -13,19 +13,15 @@ from concurrent.futures import ThreadPoolExecutor
 HERE = os.path.dirname(os.path.abspath(__file__))
 SAMPLE, CLEAN = os.path.join(HERE, "..", "..", "sample"), os.path.join(HERE, "clean_run")
 REG = "WINDOWS/system.reg"
-SETTINGS = dict(args="", exit="0", version="win95", windir="{root}/WINDOWS", argv0="", machine="",
-                move="", remove="", mtime="", readonly="", changes="", writable="", rerun="no",
-                backends="posix,wine")
+SETTINGS = dict(args="", exit="0", version="win95", windir="{root}/WINDOWS", argv0="", machine="", move="", remove="",
+                mtime="", readonly="", changes="", writable="", rerun="no", backends="posix,wine")
 DRIVERS = ("disk/zvnd32.sys", "WINDOWS/system/zvnd32.sys")  # on the source disk, installed
-MTIMES = f"{DRIVERS[0]}=857000000,{DRIVERS[1]}=830000000"  # the installed one is older
 VERSION_KEY = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion"
 VERSIONS = {"win95": "4.00.950", "win98": "4.10.1998", "nt40": "4.0", "win2k": "5.0"}
 DETAIL = re.compile(r"reg7140: Errorcode -?\d+ returned from .* on line \d+")
-VALUE = re.compile(r'(@|"((?:[^"\\]|\\.)*)")=(.*)')
 # The copy that the INF job had nothing to insert into may stay; so may a killed run's
 # temporary file.
-SCRATCH = re.compile(r"WINDOWS/inf/netzor\.new$", re.I)
-KILL_LEFTOVER = re.compile(r"WINDOWS/(system/)?\.(system\.reg|zvnd32\.sys)\.[A-Za-z0-9]{6}$", re.I)
+SCRATCH, KILL_LEFTOVER = re.compile(r"WINDOWS/inf/netzor\.new$", re.I), re.compile(r"WINDOWS/(system/)?\.(system\.reg|zvnd32\.sys)\.[A-Za-z0-9]{6}$", re.I)
 
 
 def split(text): return [item.strip() for item in text.split(",") if item.strip()]
@@ -50,8 +46,7 @@ def at_level(detailed, level):
     """Reports lose their detail line at levels 1 to 8 and print nothing at 0; the usage text
     prints at every level."""
     lines = detailed.split("\n")
-    drop = {i + j for i, line in enumerate(lines) if level < 9 and DETAIL.fullmatch(line)
-            for j in range(1 + (level == 0))}
+    drop = {i + j for i, line in enumerate(lines) if level < 9 and DETAIL.fullmatch(line) for j in range(1 + (level == 0))}
     return "\n".join(line for i, line in enumerate(lines) if i not in drop)
 
 
@@ -63,7 +58,7 @@ def load(text, keys, wide=False):
     removes a key and its subkeys, "name"=- a value. ValueError for a line it cannot read."""
     key = None
     for line in re.sub(r"\\\r?\n[ \t]*", "", text).replace("\r\n", "\n").split("\n"):
-        line, value = line.strip(), VALUE.fullmatch(line.strip())
+        line, value = line.strip(), re.fullmatch(r'(@|"((?:[^"\\]|\\.)*)")=(.*)', line.strip())
         if line.startswith("[-") and line.endswith("]"):
             key, gone = None, line[2:-1].lower()
             for k in [k for k in keys if k == gone or k.startswith(gone + "\\")]: del keys[k]
@@ -71,8 +66,7 @@ def load(text, keys, wide=False):
             parts = line[1:-1].split("\\")
             for i in range(1, len(parts) + 1): keys.setdefault("\\".join(parts[:i]).lower(), ["\\".join(parts[:i]), None, {}, False])
             keys[(key := line[1:-1].lower())][3] = True
-        elif key and re.fullmatch(r';class="(.*)"', line):
-            keys[key][1] = unescape(line[8:-1])
+        elif key and re.fullmatch(r';class="(.*)"', line): keys[key][1] = unescape(line[8:-1])
         elif key and value:
             name = unescape(value[2] or "")
             if value[3] == "-": keys[key][2].pop(name.lower(), None)
@@ -86,9 +80,8 @@ def decode(data, wide):
     if data.startswith("dword:"): return 4, int(data[6:], 16).to_bytes(4, "little")
     if not (m := re.fullmatch(r"hex(?:\(([0-9a-fA-F]+)\))?:(.*)", data)): raise ValueError(f"bad data {data!r}")
     kind, raw = int(m[1] or "3", 16), bytes(int(b, 16) for b in m[2].split(",") if b.strip())
-    if wide and kind in (1, 2, 7) and len(raw) % 2 == 0:  # UTF-16LE text in a REGEDIT5 file
-        raw = raw.decode("utf-16-le").encode("latin-1", "replace")
-    return kind, raw
+    # UTF-16LE text in a REGEDIT5 file
+    return kind, raw.decode("utf-16-le").encode("latin-1", "replace") if wide and kind in (1, 2, 7) and len(raw) % 2 == 0 else raw
 
 
 def dump(keys):
@@ -97,10 +90,9 @@ def dump(keys):
         if kind == 1 and re.fullmatch(rb"[^\0\r\n]*\0", raw): return quote(raw[:-1].decode("latin-1"))
         rows = [",".join(f"{b:02x}" for b in raw[i:i + 24]) for i in range(0, len(raw), 24)]
         return ("hex:" if kind == 3 else f"hex({kind:x}):") + ",\\\r\n  ".join(rows)
-    return "REGEDIT4\r\n\r\n" + "".join(
-        f"[{path}]\r\n" + (f";class={quote(klass)}\r\n" if klass is not None else "") +
-        "".join(f"{quote(name) if name else '@'}={data(*value)}\r\n" for name, *value in values.values())
-        + "\r\n" for path, klass, values, written in keys.values() if written)
+    return "REGEDIT4\r\n\r\n" + "".join(f"[{path}]\r\n" + (f";class={quote(klass)}\r\n" if klass is not None else "") + "".join(
+        f"{quote(name) if name else '@'}={data(*value)}\r\n" for name, *value in values.values()) + "\r\n"
+        for path, klass, values, written in keys.values() if written)
 
 
 def registry(raw):
@@ -116,10 +108,8 @@ def registry(raw):
 
 def flat(keys):
     """A registry as {key: its class, key and value name: the value}, to compare like files."""
-    out = {key: f"a key of class {klass!r}" for key, (_, klass, _, _) in keys.items()}
-    out.update((f"{key} value {name!r}", f"{v[0]!r} type {v[1]} [{v[2].hex(' ')}]")
-               for key, (_, _, values, _) in keys.items() for name, v in values.items())
-    return out
+    return {key: f"a key of class {klass!r}" for key, (_, klass, _, _) in keys.items()} | {
+        f"{key} value {name!r}": f"{v[0]!r} type {v[1]} [{v[2].hex(' ')}]" for key, (_, _, values, _) in keys.items() for name, v in values.items()}
 
 
 def differences(expected, actual):
@@ -132,8 +122,7 @@ def differences(expected, actual):
 # --- machines and runs -----------------------------------------------------------------------
 
 def read_tree(top, prefix=""):
-    return {prefix + os.path.relpath(os.path.join(base, name), top).replace(os.sep, "/"):
-            read(base, name) for base, _, names in os.walk(top) for name in names}
+    return {prefix + os.path.relpath(os.path.join(base, name), top): read(base, name) for base, _, names in os.walk(top) for name in names}
 
 
 def find(files, rel):
@@ -152,8 +141,7 @@ def patch(files, diff):
         for i, line in enumerate(lines):
             if line[:1] == b"-" and old[at].rstrip(b"\n") != line[1:-1]: raise SystemExit(f"{name}: line {at + 1} is not as the diff has it")
             at, new = at + (line[:1] == b"-"), new + [line[1:]] * (line[:1] == b"+")
-            if line[:1] == b"\\" and lines[i - 1][:1] == b"+":  # no newline at end of file
-                new[-1] = new[-1][:-1]
+            if line[:1] == b"\\" and lines[i - 1][:1] == b"+": new[-1] = new[-1][:-1]  # no newline at end of file
     files[name] = b"".join(new + old[at:])
     return name
 
@@ -168,14 +156,12 @@ def prepare(backend, directory, settings, root):
     overlay = os.path.join(HERE, settings["machine"]) if settings["machine"] else directory
     patch(files, read(overlay, "machine.diff"))
     load(read(overlay, "machine.reg").decode("latin-1"), keys)
-    version = settings["version"]
-    if version in ("nt40", "win2k"):
+    if (version := settings["version"]) in ("nt40", "win2k"):
         load(f'[{VERSION_KEY.replace("Windows", "Windows NT")}]\n"CurrentVersion"="{VERSIONS[version]}"', keys)
-    elif version != "none":
-        load(f'[{VERSION_KEY}]\n"VersionNumber"="{VERSIONS.get(version, version)}"', keys)
+    elif version != "none": load(f'[{VERSION_KEY}]\n"VersionNumber"="{VERSIONS.get(version, version)}"', keys)
     files[REG] = read(overlay, "system.reg") or dump(keys).encode("latin-1")
     backend.prepare(root, files, settings)
-    for rel, seconds in (pair.split("=") for pair in split(MTIMES + "," + settings["mtime"])):
+    for rel, seconds in (pair.split("=") for pair in split(f"{DRIVERS[0]}=857000000,{DRIVERS[1]}=830000000," + settings["mtime"])):
         if rel in files: os.utime(backend.path(rel), (int(seconds), int(seconds)))
     for rel in split(settings["readonly"]): os.chmod(backend.path(rel), os.stat(backend.path(rel)).st_mode & ~0o222)
     expected, keys = backend.files(), registry(files[REG])
@@ -185,8 +171,7 @@ def prepare(backend, directory, settings, root):
         if not (fragment or name or change == "driver"): raise SystemExit(f"{directory}: no change {change!r} in clean_run/")
         load(fragment.decode("latin-1"), keys)
         if name: expected[find(expected, name)] = clean[name]
-        if change == "driver":  # the source disk's driver installed, with its last-write time
-            expected[find(expected, DRIVERS[1])] = expected[DRIVERS[0]]
+        if change == "driver": expected[find(expected, DRIVERS[1])] = expected[DRIVERS[0]]  # with its write time
     expected["driver time"] = backend.time(DRIVERS[0] if "driver" in settings["changes"] else find(expected, DRIVERS[1]))
     patch(expected, read(directory, "expect.diff"))
     return dict(expected, **flat(backend.view(load(read(directory, "expect.reg").decode("latin-1"), keys))))
