@@ -217,12 +217,10 @@ class Posix:
             open(self.path(rel), "wb").write(data)
         os.chmod(self.path(self.program_file), 0o755)
 
-    def files(self):
-        return {rel: data for top in self.tops for rel, data in read_tree(self.path(top), top).items()
-                if not SCRATCH.search(rel) and rel != self.program_file}
+    def time(self, rel): return str(int(os.stat(self.path(rel)).st_mtime)) if os.path.exists(self.path(rel)) else None
 
-    def time(self, rel):
-        return str(int(os.stat(self.path(rel)).st_mtime)) if os.path.exists(self.path(rel)) else None
+    def files(self):
+        return {rel: data for top in self.tops for rel, data in read_tree(self.path(top), top).items() if not SCRATCH.search(rel) and rel != self.program_file}
 
     def state(self):
         """Every file and value, and the installed driver's last-write time."""
@@ -230,12 +228,10 @@ class Posix:
 
     def run(self, settings, args, strace=()):
         """Exit status (negative for a signal) and output of one run, under strace with its options."""
-        env = {k: v for k, v in os.environ.items() if k.upper() != "WINDIR"}
-        if settings["windir"] != "unset": env["WINDIR"] = settings["windir"].replace("{root}", self.root)
+        env = {k: v for k, v in os.environ.items() if k.upper() != "WINDIR"} | ({} if settings["windir"] == "unset" else {"WINDIR": settings["windir"].replace("{root}", self.root)})
         argv0 = (settings["argv0"] or self.path(self.program_file)).replace("{root}", self.root)
         command = [*(["strace", "-f", "-qq", *strace, "--"] if strace else []), argv0.replace("{empty}", ""), *args]
-        result = subprocess.run(command, env=env, executable=None if strace else self.path(self.program_file),
-                                cwd=self.root, capture_output=True, timeout=300)
+        result = subprocess.run(command, env=env, executable=None if strace else self.path(self.program_file), cwd=self.root, capture_output=True, timeout=300)
         return result.returncode, result.stdout.decode("latin-1")
 
 
@@ -250,14 +246,11 @@ class Wine(Posix):
         super().__init__(program)
         prefix = os.environ.get("WINEPREFIX") or os.path.join(os.path.dirname(self.program), "wine-prefix")
         # The program's Windows directory is Wine's own C:\windows; the host's WINDIR stays out.
-        self.env = {k: v for k, v in os.environ.items() if k.upper() != "WINDIR"}
-        self.env.update(WINEARCH="win32", WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", WINEPREFIX=prefix)
+        self.env = {k: v for k, v in os.environ.items() if k.upper() != "WINDIR"} | dict(WINEARCH="win32", WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", WINEPREFIX=prefix)
         # Left by the set-up when this machine cannot run 32-bit Windows programs.
         self.no_32_bit = os.path.join(prefix, "cannot-run-32-bit-programs")
 
-    def path(self, rel):
-        top, _, rest = rel.partition("/")
-        return os.path.join(self.env["WINEPREFIX"], "drive_c", top.replace("WINDOWS", "windows"), rest)
+    def path(self, rel): return os.path.join(self.env["WINEPREFIX"], "drive_c", rel.replace("WINDOWS", "windows", 1))
 
     def host(self, name): return "Z:" + os.path.join(self.root, name).replace("/", "\\")  # Z: is the host's /
     def output(self, text): return text.replace("\n", "\r\n")  # the program writes each line feed as CR LF
@@ -269,14 +262,14 @@ class Wine(Posix):
         with tempfile.TemporaryFile() as out:
             status = subprocess.run(command, env=dict(self.env, **env), stdin=subprocess.DEVNULL, stdout=out, stderr=out if err else subprocess.DEVNULL,
                                     timeout=300, cwd=self.env["WINEPREFIX"] if os.path.isdir(self.env["WINEPREFIX"]) else None).returncode
-            return status, (out.seek(0), out.read().decode("latin-1"))[1]
+            out.seek(0)
+            return status, out.read().decode("latin-1")
 
     def reg(self, *commands):
         """Runs Wine's registry tool, the commands side by side; now and then one fails without a
         word, so they are tried up to three times (the program's runs never are)."""
         for attempt in range(3):
-            runs = [subprocess.Popen(["wine", "reg", *command], env=self.env, stdin=subprocess.DEVNULL,
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL) for command in commands]
+            runs = [subprocess.Popen(["wine", "reg", *command], env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL) for command in commands]
             if not any([run.wait(timeout=120) for run in runs]): return
             print(f"note: reg {commands} failed, attempt {attempt + 1}")
         raise SystemExit("reg failed three times")
@@ -297,13 +290,11 @@ class Wine(Posix):
 
     def registry(self):
         # The parent of PCMCIA always exists: a failed export is never a missing key.
-        self.reg(*(["export", key, self.host(f"export{i}.reg"), "/y"]
-                   for i, key in enumerate(("HKEY_LOCAL_MACHINE\\Enum", self.SUBTREES[1]))))
+        self.reg(*(["export", key, self.host(f"export{i}.reg"), "/y"] for i, key in enumerate(("HKEY_LOCAL_MACHINE\\Enum", self.SUBTREES[1]))))
         return self.view({**registry(read(self.root, "export0.reg")), **registry(read(self.root, "export1.reg"))})
 
     def view(self, keys):
-        return {key: [path, None, values, True] for key, (path, _, values, _) in keys.items()
-                if any(key == top or key.startswith(top + "\\") for top in self.SUBTREES)}
+        return {key: [path, None, values, True] for key, (path, _, values, _) in keys.items() if any(key == top or key.startswith(top + "\\") for top in self.SUBTREES)}
 
     def run(self, settings, args):
         # A bare argument 0 is a name that the command interpreter finds along PATH (Wine itself
@@ -316,16 +307,14 @@ class Wine(Posix):
         server, which outlives the last Wine process by two minutes, so that the scenarios start
         Wine quickly; 77 (skipped) where a 32-bit program does not run."""
         binary, prefix = os.path.dirname(self.program), self.env["WINEPREFIX"]
-        for command in (["--preset", "win95-i686", "-S", source, "-B", binary],
-                        ["--build", binary, "-j2", "--target", "reg7140", "command_line_check", "wine_probe"]):
+        for command in (["--preset", "win95-i686", "-S", source, "-B", binary], ["--build", binary, "-j2", "--target", "reg7140", "command_line_check", "wine_probe"]):
             subprocess.run([cmake, *command], check=True, stdout=subprocess.DEVNULL)
         self.wine("wineserver", "-k")  # a server left by an earlier tier would keep its old lifetime
         arch = re.search(rb"^#arch=(\S+)", read(prefix, "system.reg"), re.M)
         if arch and arch[1] != b"win32": shutil.rmtree(prefix)  # a 64-bit prefix: Wine cannot convert it
         os.makedirs(prefix, exist_ok=True)
         if os.path.exists(self.no_32_bit): os.remove(self.no_32_bit)
-        probe = os.path.join(binary, "tests", "win32", "wine_probe.exe")
-        if self.wine("wineserver", "-p120")[0] or self.wine("wineboot", "-i")[0] or self.wine("wine", probe)[0] != 32:
+        if self.wine("wineserver", "-p120")[0] or self.wine("wineboot", "-i")[0] or self.wine("wine", os.path.join(binary, "tests", "win32", "wine_probe.exe"))[0] != 32:
             open(self.no_32_bit, "w").write("wineboot or a 32-bit program failed in a 32-bit prefix (is wine32 installed?)\n")
             return print("skipped: " + read(self.no_32_bit).decode().strip()) or 77
         return 0
@@ -454,8 +443,7 @@ def main(backend="", program="", command="", *rest):
     if command in ("io-errors", "crashes", "durability", "concurrency", "cut-registries"):
         if command != "concurrency" and subprocess.run(["strace", "-o", "/dev/null", "true"]).returncode:
             return print("skipped: strace is missing or may not trace here") or 77
-        check = sweep if command in ("io-errors", "crashes") else globals()[command.replace("-", "_")]
-        problems = check(backend, command, *rest)
+        problems = (sweep if command in ("io-errors", "crashes") else globals()[command.replace("-", "_")])(backend, command, *rest)
         print("".join(f"FAIL {problem}\n" for problem in problems) + f"{len(problems)} problems")
         return 1 if problems else 0
     results = [run_scenario(directory, backend) for directory in (command, *rest)]
