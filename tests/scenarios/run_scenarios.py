@@ -137,8 +137,7 @@ def patch(files, diff):
     old, new, at = re.findall(rb"[^\n]*\n|[^\n]+$", files.get(name, b"")), [], 0
     for start, count, body in re.findall(rb"^@@ -(\d+)(?:,(\d+))? .*\n((?:[-+\\].*\n)*)", diff, re.M):
         new, at = new + old[at:int(start) - (count != b"0")], int(start) - (count != b"0")
-        lines = re.findall(rb".*\n", body)
-        for i, line in enumerate(lines):
+        for i, line in enumerate(lines := re.findall(rb".*\n", body)):
             if line[:1] == b"-" and old[at].rstrip(b"\n") != line[1:-1]: raise SystemExit(f"{name}: line {at + 1} is not as the diff has it")
             at, new = at + (line[:1] == b"-"), new + [line[1:]] * (line[:1] == b"+")
             if line[:1] == b"\\" and lines[i - 1][:1] == b"+": new[-1] = new[-1][:-1]  # no newline at end of file
@@ -149,8 +148,7 @@ def patch(files, diff):
 def prepare(backend, directory, settings, root):
     """The sample machine with the scenario's changes in place (a system.reg of its own stands as
     it is), with its times and read-only files; returns what the run should leave."""
-    files = read_tree(SAMPLE)
-    keys = load(f"[-{VERSION_KEY}]", registry(files[REG]))
+    keys = load(f"[-{VERSION_KEY}]", registry((files := read_tree(SAMPLE))[REG]))
     for old, new in (pair.split(">") for pair in split(settings["move"])): files[new] = files.pop(old)
     for rel in split(settings["remove"]): del files[rel]
     overlay = os.path.join(HERE, settings["machine"]) if settings["machine"] else directory
@@ -187,15 +185,13 @@ def run_scenario(directory, backend):
         with tempfile.TemporaryDirectory(prefix="reg7140-scenario-") as root:
             expected = prepare(backend, directory, settings, root)
             expected.update(output=backend.output(at_level(stdout, int(level or 9))), exit=settings["exit"])
-            status, out = backend.run(settings, args)
-            after = backend.state()
+            (status, out), after = backend.run(settings, args), backend.state()
             expected[REG] = after.get(REG)  # compared by content; a second run keeps its bytes too
             problems = differences(expected, dict(after, output=out, exit=str(status)))
             # The owner's write bit stands for the read-only attribute, as on every backend.
             problems += [f"{rel} should exist and not be read-only" for rel in split(settings["writable"])
                          if not os.path.exists(backend.path(rel)) or not os.stat(backend.path(rel)).st_mode & 0o200]
-            if settings["rerun"] == "yes":
-                backend.run(settings, args)
+            if settings["rerun"] == "yes" and backend.run(settings, args):  # a second run changes nothing
                 problems += ["second run: " + problem for problem in differences(after, backend.state())]
             failures += [f"{name}{' at level ' + level if level else ''}: {p}" for p in problems]
     print("".join(f"FAIL {failure}\n" for failure in failures) + ("FAILED " if failures else "ok ") + name)
