@@ -13,27 +13,21 @@ from concurrent.futures import ThreadPoolExecutor
 HERE = os.path.dirname(os.path.abspath(__file__))
 SAMPLE, CLEAN = os.path.join(HERE, "..", "..", "sample"), os.path.join(HERE, "clean_run")
 REG = "WINDOWS/system.reg"
-SETTINGS = dict(args="", exit="0", version="win95", windir="{root}/WINDOWS", argv0="", machine="",
-                move="", remove="", mtime="", readonly="", changes="", writable="", rerun="no",
-                backends="posix,wine")
+SETTINGS = dict(args="", exit="0", version="win95", windir="{root}/WINDOWS", argv0="", machine="", move="", remove="",
+                mtime="", readonly="", changes="", writable="", rerun="no", backends="posix,wine")
 DRIVERS = ("disk/zvnd32.sys", "WINDOWS/system/zvnd32.sys")  # on the source disk, installed
-MTIMES = f"{DRIVERS[0]}=857000000,{DRIVERS[1]}=830000000"  # the installed one is older
 VERSION_KEY = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion"
 VERSIONS = {"win95": "4.00.950", "win98": "4.10.1998", "nt40": "4.0", "win2k": "5.0"}
 DETAIL = re.compile(r"reg7140: Errorcode -?\d+ returned from .* on line \d+")
-VALUE = re.compile(r'(@|"((?:[^"\\]|\\.)*)")=(.*)')
 # The copy that the INF job had nothing to insert into may stay; so may a killed run's
 # temporary file.
-SCRATCH = re.compile(r"WINDOWS/inf/netzor\.new$", re.I)
-KILL_LEFTOVER = re.compile(r"WINDOWS/(system/)?\.(system\.reg|zvnd32\.sys)\.[A-Za-z0-9]{6}$", re.I)
+SCRATCH, KILL_LEFTOVER = re.compile(r"WINDOWS/inf/netzor\.new$", re.I), re.compile(r"WINDOWS/(system/)?\.(system\.reg|zvnd32\.sys)\.[A-Za-z0-9]{6}$", re.I)
 
 
-def split(text):
-    return [item.strip() for item in text.split(",") if item.strip()]
-
-
-def read(*parts):
-    return open(os.path.join(*parts), "rb").read() if os.path.isfile(os.path.join(*parts)) else b""
+def split(text): return [item.strip() for item in text.split(",") if item.strip()]
+def read(*parts): return open(os.path.join(*parts), "rb").read() if os.path.isfile(os.path.join(*parts)) else b""
+def unescape(text): return re.sub(r"\\(.)", r"\1", text)
+def quote(text): return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
 
 
 def read_settings(directory):
@@ -43,8 +37,7 @@ def read_settings(directory):
         if key == "stdout":  # a line of the output at level 9, or @FILE: the lines of FILE here
             stdout += read(HERE, value[1:]).decode("latin-1") if value[:1] == "@" else value + "\n"
         elif line and not line.startswith("#"):
-            if key not in SETTINGS:
-                raise SystemExit(f"{directory}/scenario.txt: unknown setting {line!r}")
+            if key not in SETTINGS: raise SystemExit(f"{directory}/scenario.txt: unknown setting {line!r}")
             settings[key] = value
     return settings, stdout
 
@@ -53,8 +46,7 @@ def at_level(detailed, level):
     """Reports lose their detail line at levels 1 to 8 and print nothing at 0; the usage text
     prints at every level."""
     lines = detailed.split("\n")
-    drop = {i + j for i, line in enumerate(lines) if level < 9 and DETAIL.fullmatch(line)
-            for j in range(1 + (level == 0))}
+    drop = {i + j for i, line in enumerate(lines) if level < 9 and DETAIL.fullmatch(line) for j in range(1 + (level == 0))}
     return "\n".join(line for i, line in enumerate(lines) if i not in drop)
 
 
@@ -66,62 +58,41 @@ def load(text, keys, wide=False):
     removes a key and its subkeys, "name"=- a value. ValueError for a line it cannot read."""
     key = None
     for line in re.sub(r"\\\r?\n[ \t]*", "", text).replace("\r\n", "\n").split("\n"):
-        line, value = line.strip(), VALUE.fullmatch(line.strip())
+        line, value = line.strip(), re.fullmatch(r'(@|"((?:[^"\\]|\\.)*)")=(.*)', line.strip())
         if line.startswith("[-") and line.endswith("]"):
-            key = None
-            for gone in [k for k in keys if k == line[2:-1].lower() or k.startswith(line[2:-1].lower() + "\\")]:
-                del keys[gone]
+            key, gone = None, line[2:-1].lower()
+            for k in [k for k in keys if k == gone or k.startswith(gone + "\\")]: del keys[k]
         elif line.startswith("[") and line.endswith("]"):
             parts = line[1:-1].split("\\")
-            for i in range(1, len(parts) + 1):
-                keys.setdefault("\\".join(parts[:i]).lower(), ["\\".join(parts[:i]), None, {}, False])
-            key = line[1:-1].lower()
-            keys[key][3] = True
-        elif key and re.fullmatch(r';class="(.*)"', line):
-            keys[key][1] = unescape(line[8:-1])
+            for i in range(1, len(parts) + 1): keys.setdefault("\\".join(parts[:i]).lower(), ["\\".join(parts[:i]), None, {}, False])
+            keys[(key := line[1:-1].lower())][3] = True
+        elif key and re.fullmatch(r';class="(.*)"', line): keys[key][1] = unescape(line[8:-1])
         elif key and value:
             name = unescape(value[2] or "")
-            if value[3] == "-":
-                keys[key][2].pop(name.lower(), None)
-            else:
-                keys[key][2][name.lower()] = (name, *decode(value[3], wide))
-        elif line and not line.startswith(";"):
-            raise ValueError(f"bad line {line!r}")
+            if value[3] == "-": keys[key][2].pop(name.lower(), None)
+            else: keys[key][2][name.lower()] = (name, *decode(value[3], wide))
+        elif line and not line.startswith(";"): raise ValueError(f"bad line {line!r}")
     return keys
 
 
-def unescape(text):
-    return re.sub(r"\\(.)", r"\1", text)
-
-
 def decode(data, wide):
-    if len(data) > 1 and data[0] == data[-1] == '"':
-        return 1, unescape(data[1:-1]).encode("latin-1") + b"\0"
-    if data.startswith("dword:"):
-        return 4, int(data[6:], 16).to_bytes(4, "little")
-    m = re.fullmatch(r"hex(?:\(([0-9a-fA-F]+)\))?:(.*)", data)
-    if not m:
-        raise ValueError(f"bad data {data!r}")
+    if len(data) > 1 and data[0] == data[-1] == '"': return 1, unescape(data[1:-1]).encode("latin-1") + b"\0"
+    if data.startswith("dword:"): return 4, int(data[6:], 16).to_bytes(4, "little")
+    if not (m := re.fullmatch(r"hex(?:\(([0-9a-fA-F]+)\))?:(.*)", data)): raise ValueError(f"bad data {data!r}")
     kind, raw = int(m[1] or "3", 16), bytes(int(b, 16) for b in m[2].split(",") if b.strip())
-    if wide and kind in (1, 2, 7) and len(raw) % 2 == 0:  # UTF-16LE text in a REGEDIT5 file
-        raw = raw.decode("utf-16-le").encode("latin-1", "replace")
-    return kind, raw
+    # UTF-16LE text in a REGEDIT5 file
+    return kind, raw.decode("utf-16-le").encode("latin-1", "replace") if wide and kind in (1, 2, 7) and len(raw) % 2 == 0 else raw
 
 
 def dump(keys):
     """A REGEDIT4 file of the keys that were written, not those only implied."""
-    def quote(text):
-        return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
-
     def data(kind, raw):
-        if kind == 1 and re.fullmatch(rb"[^\0\r\n]*\0", raw):
-            return quote(raw[:-1].decode("latin-1"))
+        if kind == 1 and re.fullmatch(rb"[^\0\r\n]*\0", raw): return quote(raw[:-1].decode("latin-1"))
         rows = [",".join(f"{b:02x}" for b in raw[i:i + 24]) for i in range(0, len(raw), 24)]
         return ("hex:" if kind == 3 else f"hex({kind:x}):") + ",\\\r\n  ".join(rows)
-    return "REGEDIT4\r\n\r\n" + "".join(
-        f"[{path}]\r\n" + (f";class={quote(klass)}\r\n" if klass is not None else "") +
-        "".join(f"{quote(name) if name else '@'}={data(*value)}\r\n" for name, *value in values.values())
-        + "\r\n" for path, klass, values, written in keys.values() if written)
+    return "REGEDIT4\r\n\r\n" + "".join(f"[{path}]\r\n" + (f";class={quote(klass)}\r\n" if klass is not None else "") + "".join(
+        f"{quote(name) if name else '@'}={data(*value)}\r\n" for name, *value in values.values()) + "\r\n"
+        for path, klass, values, written in keys.values() if written)
 
 
 def registry(raw):
@@ -129,8 +100,7 @@ def registry(raw):
     text = raw[2:].decode("utf-16-le") if raw[:2] == b"\xff\xfe" else raw.decode("latin-1")
     try:
         head, _, rest = (text or "REGEDIT4\n").partition("\n")
-        if head.strip() not in ("REGEDIT4", "Windows Registry Editor Version 5.00"):
-            raise ValueError("not a registry file")
+        if head.strip() not in ("REGEDIT4", "Windows Registry Editor Version 5.00"): raise ValueError("not a registry file")
         return load(rest, {}, head.strip() != "REGEDIT4")
     except ValueError:
         return {"(unreadable)": ["(unreadable)", None, {"": ("", 3, raw)}, True]}
@@ -138,26 +108,21 @@ def registry(raw):
 
 def flat(keys):
     """A registry as {key: its class, key and value name: the value}, to compare like files."""
-    out = {key: f"a key of class {klass!r}" for key, (_, klass, _, _) in keys.items()}
-    out.update((f"{key} value {name!r}", f"{v[0]!r} type {v[1]} [{v[2].hex(' ')}]")
-               for key, (_, _, values, _) in keys.items() for name, v in values.items())
-    return out
+    return {key: f"a key of class {klass!r}" for key, (_, klass, _, _) in keys.items()} | {
+        f"{key} value {name!r}": f"{v[0]!r} type {v[1]} [{v[2].hex(' ')}]" for key, (_, _, values, _) in keys.items() for name, v in values.items()}
 
 
 def differences(expected, actual):
     """What differs, each from the first character or byte that does."""
-    out = []
-    for key, e, a in ((key, expected.get(key), actual.get(key)) for key in sorted(set(expected) | set(actual))):
-        at = next((i for i, (x, y) in enumerate(zip(e or "", a or "")) if x != y), min(len(e or ""), len(a or "")))
-        out += [f"{key}: at {at}, expected {e and e[at:at + 80]!r}, got {a and a[at:at + 80]!r}"] if e != a else []
-    return out
+    return [f"{key}: at {at}, expected {e and e[at:at + 80]!r}, got {a and a[at:at + 80]!r}"
+            for key in sorted(set(expected) | set(actual)) if (e := expected.get(key)) != (a := actual.get(key))
+            for at in [len(os.path.commonprefix([e, a])) if e and a else 0]]
 
 
 # --- machines and runs -----------------------------------------------------------------------
 
 def read_tree(top, prefix=""):
-    return {prefix + os.path.relpath(os.path.join(base, name), top).replace(os.sep, "/"):
-            read(base, name) for base, _, names in os.walk(top) for name in names}
+    return {prefix + os.path.relpath(os.path.join(base, name), top): read(base, name) for base, _, names in os.walk(top) for name in names}
 
 
 def find(files, rel):
@@ -167,19 +132,15 @@ def find(files, rel):
 
 def patch(files, diff):
     """Applies `diff -U0` output to the file of {path: bytes} that its +++ line names."""
-    if not diff:
-        return None
+    if not diff: return None
     name = re.search(rb"^\+\+\+ (\S+)", diff, re.M)[1].decode()
     old, new, at = re.findall(rb"[^\n]*\n|[^\n]+$", files.get(name, b"")), [], 0
     for start, count, body in re.findall(rb"^@@ -(\d+)(?:,(\d+))? .*\n((?:[-+\\].*\n)*)", diff, re.M):
         new, at = new + old[at:int(start) - (count != b"0")], int(start) - (count != b"0")
-        lines = re.findall(rb".*\n", body)
-        for i, line in enumerate(lines):
-            if line[:1] == b"-" and old[at].rstrip(b"\n") != line[1:-1]:
-                raise SystemExit(f"{name}: line {at + 1} is not as the diff has it")
+        for i, line in enumerate(lines := re.findall(rb".*\n", body)):
+            if line[:1] == b"-" and old[at].rstrip(b"\n") != line[1:-1]: raise SystemExit(f"{name}: line {at + 1} is not as the diff has it")
             at, new = at + (line[:1] == b"-"), new + [line[1:]] * (line[:1] == b"+")
-            if line[:1] == b"\\" and lines[i - 1][:1] == b"+":  # no newline at end of file
-                new[-1] = new[-1][:-1]
+            if line[:1] == b"\\" and lines[i - 1][:1] == b"+": new[-1] = new[-1][:-1]  # no newline at end of file
     files[name] = b"".join(new + old[at:])
     return name
 
@@ -187,38 +148,28 @@ def patch(files, diff):
 def prepare(backend, directory, settings, root):
     """The sample machine with the scenario's changes in place (a system.reg of its own stands as
     it is), with its times and read-only files; returns what the run should leave."""
-    files = read_tree(SAMPLE)
-    keys = load(f"[-{VERSION_KEY}]", registry(files[REG]))
-    for old, new in (pair.split(">") for pair in split(settings["move"])):
-        files[new] = files.pop(old)
-    for rel in split(settings["remove"]):
-        del files[rel]
+    keys = load(f"[-{VERSION_KEY}]", registry((files := read_tree(SAMPLE))[REG]))
+    for old, new in (pair.split(">") for pair in split(settings["move"])): files[new] = files.pop(old)
+    for rel in split(settings["remove"]): del files[rel]
     overlay = os.path.join(HERE, settings["machine"]) if settings["machine"] else directory
     patch(files, read(overlay, "machine.diff"))
     load(read(overlay, "machine.reg").decode("latin-1"), keys)
-    version = settings["version"]
-    if version in ("nt40", "win2k"):
+    if (version := settings["version"]) in ("nt40", "win2k"):
         load(f'[{VERSION_KEY.replace("Windows", "Windows NT")}]\n"CurrentVersion"="{VERSIONS[version]}"', keys)
-    elif version != "none":
-        load(f'[{VERSION_KEY}]\n"VersionNumber"="{VERSIONS.get(version, version)}"', keys)
+    elif version != "none": load(f'[{VERSION_KEY}]\n"VersionNumber"="{VERSIONS.get(version, version)}"', keys)
     files[REG] = read(overlay, "system.reg") or dump(keys).encode("latin-1")
     backend.prepare(root, files, settings)
-    for rel, seconds in (pair.split("=") for pair in split(MTIMES + "," + settings["mtime"])):
-        if rel in files:
-            os.utime(backend.path(rel), (int(seconds), int(seconds)))
-    for rel in split(settings["readonly"]):
-        os.chmod(backend.path(rel), os.stat(backend.path(rel)).st_mode & ~0o222)
+    for rel, seconds in (pair.split("=") for pair in split(f"{DRIVERS[0]}=857000000,{DRIVERS[1]}=830000000," + settings["mtime"])):
+        if rel in files: os.utime(backend.path(rel), (int(seconds), int(seconds)))
+    for rel in split(settings["readonly"]): os.chmod(backend.path(rel), os.stat(backend.path(rel)).st_mode & ~0o222)
     expected, keys = backend.files(), registry(files[REG])
     for change in split(settings["changes"]):
         fragment, clean = read(CLEAN, change + ".reg"), read_tree(SAMPLE)
         name = patch(clean, read(CLEAN, change + ".diff"))
-        if not (fragment or name or change == "driver"):
-            raise SystemExit(f"{directory}: no change {change!r} in clean_run/")
+        if not (fragment or name or change == "driver"): raise SystemExit(f"{directory}: no change {change!r} in clean_run/")
         load(fragment.decode("latin-1"), keys)
-        if name:
-            expected[find(expected, name)] = clean[name]
-        if change == "driver":  # the source disk's driver installed, with its last-write time
-            expected[find(expected, DRIVERS[1])] = expected[DRIVERS[0]]
+        if name: expected[find(expected, name)] = clean[name]
+        if change == "driver": expected[find(expected, DRIVERS[1])] = expected[DRIVERS[0]]  # with its write time
     expected["driver time"] = backend.time(DRIVERS[0] if "driver" in settings["changes"] else find(expected, DRIVERS[1]))
     patch(expected, read(directory, "expect.diff"))
     return dict(expected, **flat(backend.view(load(read(directory, "expect.reg").decode("latin-1"), keys))))
@@ -227,25 +178,20 @@ def prepare(backend, directory, settings, root):
 def run_scenario(directory, backend):
     """True when the scenario passed, False when it failed, None when it is not for the backend."""
     (settings, stdout), name = read_settings(directory), os.path.basename(os.path.normpath(directory))
-    if backend.name not in split(settings["backends"]):
-        print(f"SKIP {name}: not for the {backend.name} backend")
-        return None
+    if backend.name not in split(settings["backends"]): return print(f"SKIP {name}: not for the {backend.name} backend")
     failures = []
     for level in ["0", "1", "9"] if "{level}" in settings["args"] else [""]:
         args = shlex.split(settings["args"].replace("{level}", level))
         with tempfile.TemporaryDirectory(prefix="reg7140-scenario-") as root:
             expected = prepare(backend, directory, settings, root)
             expected.update(output=backend.output(at_level(stdout, int(level or 9))), exit=settings["exit"])
-            status, out = backend.run(settings, args)
-            after = backend.state()
+            (status, out), after = backend.run(settings, args), backend.state()
             expected[REG] = after.get(REG)  # compared by content; a second run keeps its bytes too
             problems = differences(expected, dict(after, output=out, exit=str(status)))
-            for rel in split(settings["writable"]):
-                # The owner's write bit stands for the read-only attribute, as on every backend.
-                if not os.path.exists(backend.path(rel)) or not os.stat(backend.path(rel)).st_mode & 0o200:
-                    problems.append(f"{rel} should exist and not be read-only")
-            if settings["rerun"] == "yes":
-                backend.run(settings, args)
+            # The owner's write bit stands for the read-only attribute, as on every backend.
+            problems += [f"{rel} should exist and not be read-only" for rel in split(settings["writable"])
+                         if not os.path.exists(backend.path(rel)) or not os.stat(backend.path(rel)).st_mode & 0o200]
+            if settings["rerun"] == "yes" and backend.run(settings, args):  # a second run changes nothing
                 problems += ["second run: " + problem for problem in differences(after, backend.state())]
             failures += [f"{name}{' at level ' + level if level else ''}: {p}" for p in problems]
     print("".join(f"FAIL {failure}\n" for failure in failures) + ("FAILED " if failures else "ok ") + name)
@@ -254,46 +200,34 @@ def run_scenario(directory, backend):
 
 class Posix:
     name, program_file, tops = "posix", "disk/reg7140", [""]
+    view = output = staticmethod(lambda unchanged: unchanged)
 
-    def __init__(self, program):
-        self.program = os.path.abspath(program)
-
-    def path(self, rel):
-        return os.path.join(self.root, rel)
+    def __init__(self, program): self.program = os.path.abspath(program)
+    def path(self, rel): return os.path.join(self.root, rel)
+    def registry(self): return registry(read(self.path(REG)))
 
     def prepare(self, root, files, settings):
         self.root = root
         for rel, data in dict(files, **{self.program_file: read(self.program)}).items():
             os.makedirs(os.path.dirname(self.path(rel)), exist_ok=True)
-            with open(self.path(rel), "wb") as f:
-                f.write(data)
+            open(self.path(rel), "wb").write(data)
         os.chmod(self.path(self.program_file), 0o755)
 
-    def files(self):
-        return {rel: data for top in self.tops for rel, data in read_tree(self.path(top), top).items()
-                if not SCRATCH.search(rel) and rel != self.program_file}
+    def time(self, rel): return str(int(os.stat(self.path(rel)).st_mtime)) if os.path.exists(self.path(rel)) else None
 
-    def time(self, rel):
-        return str(int(os.stat(self.path(rel)).st_mtime)) if os.path.exists(self.path(rel)) else None
+    def files(self):
+        return {rel: data for top in self.tops for rel, data in read_tree(self.path(top), top).items() if not SCRATCH.search(rel) and rel != self.program_file}
 
     def state(self):
         """Every file and value, and the installed driver's last-write time."""
         return dict(self.files(), **flat(self.registry()), **{"driver time": self.time(find(self.files(), DRIVERS[1]))})
 
-    def registry(self):
-        return registry(read(self.path(REG)))
-
-    view = output = staticmethod(lambda unchanged: unchanged)
-
     def run(self, settings, args, strace=()):
         """Exit status (negative for a signal) and output of one run, under strace with its options."""
-        env = {k: v for k, v in os.environ.items() if k.upper() != "WINDIR"}
-        if settings["windir"] != "unset":
-            env["WINDIR"] = settings["windir"].replace("{root}", self.root)
+        env = {k: v for k, v in os.environ.items() if k.upper() != "WINDIR"} | ({} if settings["windir"] == "unset" else {"WINDIR": settings["windir"].replace("{root}", self.root)})
         argv0 = (settings["argv0"] or self.path(self.program_file)).replace("{root}", self.root)
         command = [*(["strace", "-f", "-qq", *strace, "--"] if strace else []), argv0.replace("{empty}", ""), *args]
-        result = subprocess.run(command, env=env, executable=None if strace else self.path(self.program_file),
-                                cwd=self.root, capture_output=True, timeout=300)
+        result = subprocess.run(command, env=env, executable=None if strace else self.path(self.program_file), cwd=self.root, capture_output=True, timeout=300)
         return result.returncode, result.stdout.decode("latin-1")
 
 
@@ -308,33 +242,31 @@ class Wine(Posix):
         super().__init__(program)
         prefix = os.environ.get("WINEPREFIX") or os.path.join(os.path.dirname(self.program), "wine-prefix")
         # The program's Windows directory is Wine's own C:\windows; the host's WINDIR stays out.
-        self.env = {k: v for k, v in os.environ.items() if k.upper() != "WINDIR"}
-        self.env.update(WINEARCH="win32", WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", WINEPREFIX=prefix)
+        self.env = {k: v for k, v in os.environ.items() if k.upper() != "WINDIR"} | dict(WINEARCH="win32", WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", WINEPREFIX=prefix)
         # Left by the set-up when this machine cannot run 32-bit Windows programs.
         self.no_32_bit = os.path.join(prefix, "cannot-run-32-bit-programs")
 
-    def path(self, rel):
-        top, _, rest = rel.partition("/")
-        return os.path.join(self.env["WINEPREFIX"], "drive_c", top.replace("WINDOWS", "windows"), rest)
+    def path(self, rel): return os.path.join(self.env["WINEPREFIX"], "drive_c", rel.replace("WINDOWS", "windows", 1))
 
-    def host(self, name):
-        return "Z:" + os.path.join(self.root, name).replace("/", "\\")  # Z: is the host's /
+    def host(self, name): return "Z:" + os.path.join(self.root, name).replace("/", "\\")  # Z: is the host's /
+    def output(self, text): return text.replace("\n", "\r\n")  # the program writes each line feed as CR LF
 
-    def wine(self, *command, out=subprocess.DEVNULL, err=subprocess.DEVNULL, env=None):
-        """The exit status of a Wine command. Output goes to a file, never a pipe: the first program
-        of a fresh server starts Wine's background processes, which inherit its handles and would
-        hold a pipe open."""
-        return subprocess.run(command, env=env or self.env, stdin=subprocess.DEVNULL, stdout=out,
-                              stderr=err, timeout=300, cwd=self.env["WINEPREFIX"] if os.path.isdir(self.env["WINEPREFIX"]) else None).returncode
+    def wine(self, *command, err=False, **env):
+        """Exit status and output of a Wine command. Output goes to a file, never a pipe: the first
+        program of a fresh server starts Wine's background processes, which inherit its handles and
+        would hold a pipe open."""
+        with tempfile.TemporaryFile() as out:
+            status = subprocess.run(command, env=dict(self.env, **env), stdin=subprocess.DEVNULL, stdout=out, stderr=out if err else subprocess.DEVNULL,
+                                    timeout=300, cwd=self.env["WINEPREFIX"] if os.path.isdir(self.env["WINEPREFIX"]) else None).returncode
+            out.seek(0)
+            return status, out.read().decode("latin-1")
 
     def reg(self, *commands):
         """Runs Wine's registry tool, the commands side by side; now and then one fails without a
         word, so they are tried up to three times (the program's runs never are)."""
         for attempt in range(3):
-            runs = [subprocess.Popen(["wine", "reg", *command], env=self.env, stdin=subprocess.DEVNULL,
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL) for command in commands]
-            if not any([run.wait(timeout=120) for run in runs]):
-                return
+            runs = [subprocess.Popen(["wine", "reg", *command], env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL) for command in commands]
+            if not any([run.wait(timeout=120) for run in runs]): return
             print(f"note: reg {commands} failed, attempt {attempt + 1}")
         raise SystemExit("reg failed three times")
 
@@ -344,59 +276,43 @@ class Wine(Posix):
         # What the scenario before left: its files, the program's scratch, temporary and backup
         # files (netzor.new, netzor.t00, zvnd32.b00...); Wine keeps nothing in C:\windows\system.
         shutil.rmtree(self.path("disk/"), ignore_errors=True)
-        for host in glob.glob(self.path("WINDOWS/inf/netzor.*")) + glob.glob(self.path("WINDOWS/system/*")):
-            os.remove(host)
+        for host in glob.glob(self.path("WINDOWS/inf/netzor.*")) + glob.glob(self.path("WINDOWS/system/*")): os.remove(host)
         super().prepare(root, {rel: data for rel, data in files.items() if rel != REG}, settings)
-        keys = self.view(registry(files[REG]))
-        with open(os.path.join(root, "import.reg"), "w", encoding="latin-1", newline="") as f:
-            f.write("REGEDIT4\r\n\r\n" + "".join(f"[-{top}]\r\n\r\n" for top in self.SUBTREES) +
-                    '[HKEY_LOCAL_MACHINE\\Enum]\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine]\r\n'
-                    f'"Version"="{settings["version"]}"\r\n\r\n' + dump(keys)[12:])
+        open(os.path.join(root, "import.reg"), "w", encoding="latin-1", newline="").write(
+            "REGEDIT4\r\n\r\n" + "".join(f"[-{top}]\r\n\r\n" for top in self.SUBTREES) +
+            '[HKEY_LOCAL_MACHINE\\Enum]\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine]\r\n'
+            f'"Version"="{settings["version"]}"\r\n\r\n' + dump(self.view(registry(files[REG])))[12:])
         self.reg(["import", self.host("import.reg")])
 
     def registry(self):
         # The parent of PCMCIA always exists: a failed export is never a missing key.
-        self.reg(*(["export", key, self.host(f"export{i}.reg"), "/y"]
-                   for i, key in enumerate(("HKEY_LOCAL_MACHINE\\Enum", self.SUBTREES[1]))))
+        self.reg(*(["export", key, self.host(f"export{i}.reg"), "/y"] for i, key in enumerate(("HKEY_LOCAL_MACHINE\\Enum", self.SUBTREES[1]))))
         return self.view({**registry(read(self.root, "export0.reg")), **registry(read(self.root, "export1.reg"))})
 
     def view(self, keys):
-        return {key: [path, None, values, True] for key, (path, _, values, _) in keys.items()
-                if any(key == top or key.startswith(top + "\\") for top in self.SUBTREES)}
+        return {key: [path, None, values, True] for key, (path, _, values, _) in keys.items() if any(key == top or key.startswith(top + "\\") for top in self.SUBTREES)}
 
     def run(self, settings, args):
         # A bare argument 0 is a name that the command interpreter finds along PATH (Wine itself
         # would hand the program its full path); the arguments are plain switches.
         args = ["cmd", "/c", settings["argv0"], *args] if settings["argv0"] else ["C:\\disk\\reg7140.exe", *args]
-        with tempfile.TemporaryFile() as out:
-            status = self.wine("wine", *args, out=out, env=dict(self.env, WINEPATH="C:\\disk"))
-            out.seek(0)
-            return status, out.read().decode("latin-1")
-
-    def output(self, text):
-        return text.replace("\n", "\r\n")  # the program writes each line feed as CR LF
+        return self.wine("wine", *args, WINEPATH="C:\\disk")
 
     def setup(self, source, cmake):
         """Cross-builds the program and the Wine checks, creates the 32-bit prefix and starts its
         server, which outlives the last Wine process by two minutes, so that the scenarios start
         Wine quickly; 77 (skipped) where a 32-bit program does not run."""
         binary, prefix = os.path.dirname(self.program), self.env["WINEPREFIX"]
-        for command in (["--preset", "win95-i686", "-S", source, "-B", binary],
-                        ["--build", binary, "-j2", "--target", "reg7140", "command_line_check", "wine_probe"]):
+        for command in (["--preset", "win95-i686", "-S", source, "-B", binary], ["--build", binary, "-j2", "--target", "reg7140", "command_line_check", "wine_probe"]):
             subprocess.run([cmake, *command], check=True, stdout=subprocess.DEVNULL)
         self.wine("wineserver", "-k")  # a server left by an earlier tier would keep its old lifetime
         arch = re.search(rb"^#arch=(\S+)", read(prefix, "system.reg"), re.M)
-        if arch and arch[1] != b"win32":  # the 64-bit prefix of an earlier tier: Wine cannot convert it
-            shutil.rmtree(prefix)
+        if arch and arch[1] != b"win32": shutil.rmtree(prefix)  # a 64-bit prefix: Wine cannot convert it
         os.makedirs(prefix, exist_ok=True)
-        if os.path.exists(self.no_32_bit):
-            os.remove(self.no_32_bit)
-        probe = os.path.join(binary, "tests", "win32", "wine_probe.exe")
-        if self.wine("wineserver", "-p120") or self.wine("wineboot", "-i") or self.wine("wine", probe) != 32:
-            with open(self.no_32_bit, "w") as f:
-                f.write("wineboot or a 32-bit program failed in a 32-bit prefix (is wine32 installed?)\n")
-            print("skipped: " + read(self.no_32_bit).decode().strip())
-            return 77
+        if os.path.exists(self.no_32_bit): os.remove(self.no_32_bit)
+        if self.wine("wineserver", "-p120")[0] or self.wine("wineboot", "-i")[0] or self.wine("wine", os.path.join(binary, "tests", "win32", "wine_probe.exe"))[0] != 32:
+            open(self.no_32_bit, "w").write("wineboot or a 32-bit program failed in a 32-bit prefix (is wine32 installed?)\n")
+            return print("skipped: " + read(self.no_32_bit).decode().strip()) or 77
         return 0
 
     def cleanup(self):
@@ -405,11 +321,8 @@ class Wine(Posix):
 
     def command_lines(self, check):
         """The command-line check: its own report and exit status."""
-        with tempfile.TemporaryFile() as out:
-            status = self.wine("wine", check, out=out, err=subprocess.STDOUT)
-            out.seek(0)
-            print(out.read().decode("latin-1").replace("\r\n", "\n"), end="")
-        return status
+        status, out = self.wine("wine", check, err=True)
+        return print(out.replace("\r\n", "\n"), end="") or status
 
 
 # --- the failure sweeps, on the POSIX backend ------------------------------------------------
@@ -423,40 +336,36 @@ def whole_reports(out):
 def in_states(backend, states, killed=False):
     """Problems unless each file and value is as in one of the `states`."""
     now = backend.state()
-    return [f"{key}: {'missing' if key not in now else 'new or other bytes'}"
-            for key in sorted(set(now).union(*states))
+    return [f"{key}: {'missing' if key not in now else 'new or other bytes'}" for key in sorted(set(now).union(*states))
             if not (killed and KILL_LEFTOVER.search(key)) and now.get(key) not in [s.get(key) for s in states]]
 
 
 def sweep(backend, action, kind, directory=SAMPLE):
     """The Nth call of `kind` fails with EIO or kills the run, for every N. Each file is left as
     before the run or as its job leaves it, and a clean run after it converges."""
-    settings = read_settings(directory)[0]
-    with tempfile.TemporaryDirectory() as root, tempfile.NamedTemporaryFile() as trace:
+    settings, problems, n, count = read_settings(directory)[0], [], 0, 1
+    with tempfile.TemporaryDirectory() as root:
         prepare(backend, directory, settings, root)
-        start, (clean_status, clean_out) = backend.state(), backend.run(settings, ["/D9"])
+        clean_status, clean_out = backend.run(settings, ["/D9"])
         clean = backend.state()
-        prepare(backend, directory, settings, root)
-        backend.run(settings, ["/D9"], ["-o", trace.name, "-e", kind])
-        count = len(re.findall(rf"^\d+\s+{kind}\(", read(trace.name).decode("latin-1"), re.M))
-    print(f"{action} {kind}: {count} calls")
-    problems = [] if count and (clean_status, clean_out) == (0, "") else [f"no {kind} call, or a clean run fails"]
-    for n in range(1, count + 1):
+    while (n := n + 1) <= count:  # N = 1, 2, ... until a run injects nothing
         with tempfile.TemporaryDirectory() as root, tempfile.NamedTemporaryFile() as trace:
             prepare(backend, directory, settings, root)
+            start = backend.state()
             inject = f"inject={kind}:{'error=EIO' if action == 'io-errors' else 'signal=SIGKILL'}:when={n}"
             status, out = backend.run(settings, ["/D9"], ["-o", trace.name, "-e", kind, "-e", inject])
-            killed = action == "crashes" and status == -9
-            # The run follows the clean run's way up to the Nth call, so the fault must happen.
+            if b"(INJECTED)" not in read(trace.name) and status != -9:
+                break
+            count, killed = count + 1, action == "crashes" and status == -9
             # 127 without output: the loader could not read a library and the program never ran.
-            found = [("nothing injected", not killed and b"(INJECTED)" not in read(trace.name)),
-                     (f"exit status {status}", not killed and status not in (0, 1) and (status, out) != (127, "")),
+            found = [(f"exit status {status}", not killed and status not in (0, 1) and (status, out) != (127, "")),
                      (f"output {out!r}", not whole_reports(out)),
                      *((p, True) for p in in_states(backend, [start, clean], killed)),
                      ("a clean run after it", backend.run(settings, ["/D9"]) != (0, clean_out)),
                      *((f"after a clean run: {p}", True) for p in in_states(backend, [clean], killed))]
-            problems += [f"{kind} call {n}/{count}: {problem}" for problem, bad in found if bad]
-    return problems
+            problems += [f"{kind} call {n}: {problem}" for problem, bad in found if bad]
+    print(f"{action} {kind}: {n - 1} calls")
+    return problems + ([] if n > 1 and (clean_status, clean_out) == (0, "") else [f"no {kind} call, or a clean run fails"])
 
 
 def durability(backend, _):
@@ -471,10 +380,8 @@ def durability(backend, _):
                 source, target = re.findall(r'"([^"]*)"', names)[:2]
                 problems += [f"{target} replaced by unflushed {source}"] if source in dirty else []
                 dirty = (dirty - {source}) | {os.path.dirname(target)}
-            elif call in ("fsync", "fdatasync"):
-                dirty.discard(path)
-            elif path.startswith(root):
-                dirty.add(path)
+            elif call in ("fsync", "fdatasync"): dirty.discard(path)
+            elif path.startswith(root): dirty.add(path)
     return problems + [f"{path}: written or renamed into, never flushed" for path in dirty]
 
 
@@ -505,13 +412,11 @@ def cut_registries(backend, _):
         # A lone quote is no string, and a cut right after a CR still ends the line.
         text = reordered[:cut] + b"\n" * reordered[:cut].endswith(b"\r")
         before = None if re.fullmatch(rb'(@|"([^"\\]|\\.)*")="\r?', text.rsplit(b"\n", 1)[-1]) else registry(text)
+        readable = before and "(unreadable)" not in before
         with tempfile.TemporaryDirectory() as root:
             prepare(backend, SAMPLE, SETTINGS, root)
-            with open(backend.path(REG), "wb") as f:
-                f.write(reordered[:cut])
-            start = backend.state()
-            status, out = backend.run(SETTINGS, ["/D9", "/inst"])
-            readable = before and "(unreadable)" not in before
+            open(backend.path(REG), "wb").write(reordered[:cut])
+            start, (status, out) = backend.state(), backend.run(SETTINGS, ["/D9", "/inst"])
             if (status, out) == (1, "reg7140: Errorcode 0 returned from GetVersionEx on line 158\n"
                                     "This program requires Windows 95\n"):
                 if backend.state() != start or (readable and "versionnumber" in before.get(VERSION_KEY.lower(), [0, 0, {}])[2]
@@ -524,23 +429,17 @@ def cut_registries(backend, _):
 
 
 def main(backend="", program="", command="", *rest):
-    if backend not in ("posix", "wine") or not program:
-        raise SystemExit(__doc__)
+    if backend not in ("posix", "wine") or not program: raise SystemExit(__doc__)
     if backend == "wine" and not (shutil.which("wine") and shutil.which("i686-w64-mingw32-g++-win32")):
-        print("skipped: wine or the MinGW-w64 i686 compiler is not installed")
-        return 77  # CTest's SKIP_RETURN_CODE
+        return print("skipped: wine or the MinGW-w64 i686 compiler is not installed") or 77  # CTest's SKIP_RETURN_CODE
     backend = Posix(program) if backend == "posix" else Wine(program)
     if command not in ("setup", "cleanup") and backend.name == "wine" and os.path.exists(backend.no_32_bit):
-        print("skipped: " + read(backend.no_32_bit).decode().strip())
-        return 77
-    if command in ("setup", "cleanup", "command-lines"):
-        return getattr(backend, command.replace("-", "_"))(*rest)
+        return print("skipped: " + read(backend.no_32_bit).decode().strip()) or 77
+    if command in ("setup", "cleanup", "command-lines"): return getattr(backend, command.replace("-", "_"))(*rest)
     if command in ("io-errors", "crashes", "durability", "concurrency", "cut-registries"):
         if command != "concurrency" and subprocess.run(["strace", "-o", "/dev/null", "true"]).returncode:
-            print("skipped: strace is missing or may not trace here")
-            return 77
-        check = sweep if command in ("io-errors", "crashes") else globals()[command.replace("-", "_")]
-        problems = check(backend, command, *rest)
+            return print("skipped: strace is missing or may not trace here") or 77
+        problems = (sweep if command in ("io-errors", "crashes") else globals()[command.replace("-", "_")])(backend, command, *rest)
         print("".join(f"FAIL {problem}\n" for problem in problems) + f"{len(problems)} problems")
         return 1 if problems else 0
     results = [run_scenario(directory, backend) for directory in (command, *rest)]
