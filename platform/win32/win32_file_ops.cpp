@@ -8,9 +8,9 @@
 namespace reg7140 {
 
 int windows_errno() {
-  const DWORD error = GetLastError();
   // A failure that tells no reason is still a failure.
-  return error != ERROR_SUCCESS ? errno_from_windows_error(static_cast<WinError>(error)) : EINVAL;
+  const DWORD error = GetLastError();
+  return errno_from_windows_error(static_cast<WinError>(error != 0 ? error : ERROR_GEN_FAILURE));
 }
 
 bool find_file(const char* path, WIN32_FIND_DATAA* found) {

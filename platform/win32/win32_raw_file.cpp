@@ -7,18 +7,13 @@
 
 #include <cerrno>
 
+#include "platform/win32/win32_file_ops.h"
 #include "platform/windows_errors.h"
 
 namespace reg7140 {
 namespace {
 
 HANDLE handle_of(RawHandle file) { return reinterpret_cast<HANDLE>(file); }
-
-// errno for the call that just failed; one that left no error code still failed.
-int last_errno() {
-  const DWORD error = GetLastError();
-  return errno_from_windows_error(static_cast<WinError>(error != 0 ? error : ERROR_GEN_FAILURE));
-}
 
 int move_to(HANDLE file, long long offset) {
   LONG high = static_cast<LONG>(offset >> 32);
@@ -53,7 +48,7 @@ int Win32RawFiles::open(std::string_view path, OpenMode mode, RawHandle* file) {
   const HANDLE opened = CreateFileA(
       c_path.c_str(), reading ? GENERIC_READ : GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
       nullptr, reading ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (opened == INVALID_HANDLE_VALUE) return last_errno();
+  if (opened == INVALID_HANDLE_VALUE) return windows_errno();
   *file = reinterpret_cast<RawHandle>(opened);
   return 0;
 }
@@ -63,7 +58,7 @@ int Win32RawFiles::read_at(RawHandle file, long long offset, std::span<char> int
   if (const int error = move_to(handle_of(file), offset); error != 0) return error;
   DWORD read = 0;
   if (!ReadFile(handle_of(file), into.data(), chunk_size(into.size()), &read, nullptr)) {
-    return last_errno();
+    return windows_errno();
   }
   *count = read;
   return 0;
@@ -74,14 +69,14 @@ int Win32RawFiles::write_at(RawHandle file, long long offset, std::string_view b
   if (const int error = move_to(handle_of(file), offset); error != 0) return error;
   DWORD written = 0;
   if (!WriteFile(handle_of(file), bytes.data(), chunk_size(bytes.size()), &written, nullptr)) {
-    return last_errno();
+    return windows_errno();
   }
   *count = written;
   return 0;
 }
 
 int Win32RawFiles::flush(RawHandle file) {
-  return FlushFileBuffers(handle_of(file)) ? 0 : last_errno();
+  return FlushFileBuffers(handle_of(file)) ? 0 : windows_errno();
 }
 
 int Win32RawFiles::size(RawHandle file, long long* bytes) {
@@ -95,6 +90,8 @@ int Win32RawFiles::size(RawHandle file, long long* bytes) {
   return 0;
 }
 
-int Win32RawFiles::close(RawHandle file) { return CloseHandle(handle_of(file)) ? 0 : last_errno(); }
+int Win32RawFiles::close(RawHandle file) {
+  return CloseHandle(handle_of(file)) ? 0 : windows_errno();
+}
 
 }  // namespace reg7140
