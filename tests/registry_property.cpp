@@ -289,9 +289,10 @@ std::string check_registry_property(const Choices& below, const std::filesystem:
   std::size_t at = 0;
   for (const OwnedLine& line : original) {
     if (!line.key.empty() && touched.count({line.key, line.value})) continue;
-    at = saved.find(line.bytes, at);
-    if (at == std::string::npos || (at > 0 && saved[at - 1] != '\n'))
-      return "line lost or moved: " + line.bytes + "saved:\n" + saved;
+    // The next place it starts a line: a blank line's CR LF also ends every other line.
+    while ((at = saved.find(line.bytes, at)) != std::string::npos && at > 0 && saved[at - 1] != '\n')
+      ++at;
+    if (at == std::string::npos) return "line lost or moved: " + line.bytes + "saved:\n" + saved;
     at += line.bytes.size();
   }
   // A registry that ends as it was loaded keeps its bytes, and its file is not written (nor made)
