@@ -60,7 +60,7 @@ TEST(FileRegistry, ChangesReachTheFileInOneSaveAtTheirPlaces) {
     if (row[1] == "create") {
       status = registry.create_key(key, row[2], row.size() > 3 ? row[3] : "",
                                    &keys[row[0] + "\\" + row[2]], &disposition);
-      EXPECT_EQ(disposition, 1u);
+      EXPECT_EQ(disposition, row.size() > 4 ? std::stoul(row[4]) : 1u);
     }
     EXPECT_EQ(status, 0);
   }
