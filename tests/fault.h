@@ -1,5 +1,6 @@
-// One fault for every stand-in: the Nth counted call fails, and one loop runs a job under it at
-// N = 1, 2, ... until a run injects nothing. The stand-ins pass the other calls on.
+// Stand-ins for the jobs' system interfaces: the Nth counted call fails (or every call from it
+// on, or every call named in `also`), and the other calls pass on. Also standard output kept in
+// `text` and an environment holding WINDIR alone (unset where nullptr).
 #pragma once
 
 #include <algorithm>
@@ -7,26 +8,28 @@
 #include <set>
 #include <string>
 #include <utility>
-#include <vector>
 
+#include "platform/console.h"
+#include "platform/environment.h"
 #include "platform/raw_file.h"
 #include "platform/registry.h"
+#include "platform/text_files.h"
 
 namespace reg7140::test {
 
 struct Fault {
   explicit Fault(int fail_at = 0, std::set<std::string> besides = {})
       : at(fail_at), also(std::move(besides)) {}
-  bool fails(std::string call) {
+  bool fails(const std::string& call) {
     if (++calls == at) failed = call;
     last = call;
     return calls == at || (from_on && at > 0 && calls > at) || also.contains(call);
   }
-  int at;                      // the call that fails, counted from 1; 0: none
-  std::set<std::string> also;  // calls that fail besides, by name
-  bool from_on = false;        // every call from `at` on fails
+  int at;  // counted from 1; 0: none
+  std::set<std::string> also;
+  bool from_on = false;
   int calls = 0;
-  std::string failed, last;  // the call that failed at `at` ("" while none has), the last call
+  std::string failed, last;  // "" while none has failed
 };
 
 // The last run of `body(fault)` is the clean one.
@@ -39,7 +42,19 @@ void each_fault(Body body, const std::set<std::string>& also = {}) {
   }
 }
 
-// Failing calls answer `error`; closes cannot fail. Keys still open are in `open`.
+struct CaptureConsole : Console {
+  void write(std::string_view output) override { text.append(output); }
+  std::string text;
+};
+
+struct WindirEnvironment : Environment {
+  explicit WindirEnvironment(const char* value) : windir(value) {}
+  const char* get_env(const char*) override { return windir; }
+  std::string_view program_file() override { return ""; }
+  const char* windir;
+};
+
+// Failing calls answer `e`; keys still open are in `open`.
 struct FaultRegistry : Registry {
   FaultRegistry(Registry& inner, Fault& fault, RegStatus error) : in(inner), f(fault), e(error) {}
   RegStatus open_key(std::string_view path, KeyAccess access, KeyHandle* key) override {
@@ -47,8 +62,9 @@ struct FaultRegistry : Registry {
   }
   RegStatus create_key(KeyHandle parent, std::string_view name, std::string_view class_name,
                        KeyHandle* key, std::uint32_t* made) override {
-    if (f.fails("create " + std::string(name))) return e;
-    return opened(in.create_key(parent, name, class_name, key, made), key);
+    return f.fails("create " + std::string(name))
+               ? e
+               : opened(in.create_key(parent, name, class_name, key, made), key);
   }
   RegStatus query_value(KeyHandle key, std::string_view name, std::uint32_t* type,
                         std::span<std::uint8_t> buffer, std::uint32_t* size) override {
@@ -65,8 +81,7 @@ struct FaultRegistry : Registry {
   void close_key(KeyHandle key) override { open.erase(key), in.close_key(key); }
   RegStatus flush() override { return f.fails("flush") ? e : in.flush(); }
   RegStatus opened(RegStatus status, const KeyHandle* key) {
-    if (status == kErrorSuccess) open.insert(*key);
-    return status;
+    return status == kErrorSuccess ? (open.insert(*key), status) : status;
   }
   std::set<KeyHandle> open;
   Registry& in;
@@ -110,22 +125,21 @@ struct FaultRawFiles : RawFiles {
   RawHandle last = 0;
 };
 
-// The INF job's text files: calls are named by kind and count ("write 3"), the text of every
-// write kept; files still open are in `open`.
+// The INF job's text files: calls are named by kind and count ("write 3"); files still open
+// are in `open`.
 struct FaultFiles : TextFiles {
   FaultFiles(TextFiles& inner, Fault& fault, int error) : in(inner), f(fault), e(error) {}
   bool access(std::string_view path, AccessMode mode) override { return in.access(path, mode); }
   void make_writable(std::string_view path) override { in.make_writable(path); }
   int open_text(std::string_view path, OpenMode mode, FileHandle* file) override {
     const int error = fails("open") ? (*file = kNoFile, e) : in.open_text(path, mode, file);
-    if (error == 0) open.insert(*file);
-    return error;
+    return error == 0 ? (open.insert(*file), 0) : error;
   }
   LineResult read_line(FileHandle file, std::span<char> line) override {
     return fails("read") ? LineResult{LineStatus::kError, 0, e} : in.read_line(file, line);
   }
   int write(FileHandle file, std::string_view text) override {
-    return writes.emplace_back(text), fails("write") ? e : in.write(file, text);
+    return fails("write") ? e : in.write(file, text);
   }
   int tell(FileHandle file, long* at) override { return fails("tell") ? e : in.tell(file, at); }
   int seek(FileHandle file, long at) override { return fails("seek") ? e : in.seek(file, at); }
@@ -141,7 +155,6 @@ struct FaultFiles : TextFiles {
     return f.fails(kind + " " + std::to_string(++count[kind]));
   }
   std::set<FileHandle> open;
-  std::vector<std::string> writes;
   std::map<std::string, int> count;
   TextFiles& in;
   Fault& f;
