@@ -1,16 +1,13 @@
 // The INF job on any netzor.inf, on real files: it may add its two blocks, each once at a line
 // start, but must never lose, reorder or alter a byte of the file's text, and must leave the file
 // untouched when it does not commit.
-#include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <span>
-#include <string>
 
 #include "fuzz/fuzz_check.h"
 #include "inf/inserted_text.h"
 #include "inf/patch_inf.h"
-#include "platform/posix/posix_files.h"
+#include "tests/fault.h"
+#include "tests/test_util.h"
 
 namespace {
 
@@ -27,9 +24,8 @@ bool inserted(const std::string& with, const std::string& without,
               std::span<const std::string> inserts) {
   if (with == without || inserts.empty()) return with == without;
   for (auto at = with.find(inserts[0]); at != with.npos; at = with.find(inserts[0], at + 1)) {
-    if ((at == 0 || with[at - 1] == '\n') &&
-        inserted(with.substr(0, at) + with.substr(at + inserts[0].size()), without,
-                 inserts.subspan(1)))
+    const std::string rest = with.substr(0, at) + with.substr(at + inserts[0].size());
+    if ((at == 0 || with[at - 1] == '\n') && inserted(rest, without, inserts.subspan(1)))
       return true;
   }
   return inserted(with, without, inserts.subspan(1));
@@ -38,37 +34,27 @@ bool inserted(const std::string& with, const std::string& without,
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace reg7140;
   // A Windows directory of the run's own, on a memory file system where there is one: a commit
   // flushes the file and its directory.
-  static const std::filesystem::path windir = [] {
-    std::string name =
-        std::filesystem::exists("/dev/shm") ? "/dev/shm/fuzz-inf-XXXXXX" : "/tmp/fuzz-inf-XXXXXX";
-    FUZZ_CHECK(mkdtemp(name.data()) != nullptr);
-    std::filesystem::create_directories(std::filesystem::path(name) / "inf");
-    return std::filesystem::path(name);
-  }();
-  struct : reg7140::Environment, reg7140::Console {
-    const char* get_env(const char*) override { return dir.c_str(); }
-    std::string_view program_file() override { return ""; }
-    void write(std::string_view) override {}
-    std::string dir = windir.string();
-  } host;
-  const std::string input(reinterpret_cast<const char*>(data), size);
-  std::filesystem::remove(windir / "inf/netzor.new");
-  std::ofstream(windir / "inf/netzor.inf", std::ios::binary) << input;
-  reg7140::PosixFiles files;
-  reg7140::patch_inf_file(files, host, reg7140::Reporter{host, reg7140::kDetailedLevel});
+  static std::string windir =
+      std::filesystem::exists("/dev/shm") ? "/dev/shm/fuzz-inf-XXXXXX" : "/tmp/fuzz-inf-XXXXXX";
+  static const bool made = mkdtemp(windir.data()) != nullptr;
+  FUZZ_CHECK(made);
+  const std::string input(reinterpret_cast<const char*>(data), size), copy = text_mode_copy(input);
+  std::filesystem::remove(windir + "/inf/netzor.new");
+  test::write_file(windir + "/inf/netzor.inf", input);
+  PosixFiles files;
+  test::Host host(windir.c_str());
+  patch_inf_file(files, host, Reporter{host, kDetailedLevel});
   std::string block;
-  for (std::size_t i = 0; i < reg7140::kOverrideLineCount; ++i) block += reg7140::override_line(i);
+  for (std::size_t i = 0; i < kOverrideLineCount; ++i) block += override_line(i);
   const std::string inserts[] = {text_mode_copy(block + "\n"),
-                                 text_mode_copy(std::string(reg7140::kMemoryBaseLine) + "\n")};
-  std::ifstream in(windir / "inf/netzor.inf", std::ios::binary);
-  const std::string result{std::istreambuf_iterator<char>(in), {}};
+                                 text_mode_copy(std::string(kMemoryBaseLine) + "\n")};
+  const std::string result = test::read_file(windir + "/inf/netzor.inf");
   // A commit moves the copy into the INF file's place; else the copy stays beside it.
-  if (std::filesystem::exists(windir / "inf/netzor.new")) {
-    FUZZ_CHECK(result == input);
-  } else {
-    FUZZ_CHECK(result != text_mode_copy(input) && inserted(result, text_mode_copy(input), inserts));
-  }
+  FUZZ_CHECK(std::filesystem::exists(windir + "/inf/netzor.new")
+                 ? result == input
+                 : result != copy && inserted(result, copy, inserts));
   return 0;
 }

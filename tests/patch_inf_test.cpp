@@ -7,7 +7,6 @@
 
 #include <sstream>
 
-#include "platform/posix/posix_files.h"
 #include "tests/fault.h"
 #include "tests/test_util.h"
 
@@ -31,16 +30,11 @@ TEST(InfJob, FaultsAndWindowsDirectories) {
     std::string kind, error, first = "EIO";  // the first listed error stands for all
     for (int nth; list >> kind >> nth >> error; fault.also.insert(kind + " " + std::to_string(nth)))
       if (fault.also.empty()) first = error;
-    PosixFiles host;
-    test::FaultFiles files(host, fault, test::errno_of(first));
+    test::FaultFiles files(fault, test::errno_of(first));
     const std::string path = windir.string();
-    test::WindirEnvironment environment(row[1] == "unset"   ? nullptr
-                                        : row[1] == "empty" ? ""
-                                                            : path.c_str());
-    test::CaptureConsole console;
-    patch_inf_file(files, environment, Reporter{console, 9});
-    EXPECT_TRUE(files.open.empty());
-    EXPECT_EQ(console.text, row[3]);
+    test::Host host(row[1] == "unset" ? nullptr : row[1] == "empty" ? "" : path.c_str());
+    patch_inf_file(files, host, Reporter{host, 9});
+    EXPECT_EQ(host.text, row[3]);
     EXPECT_EQ(test::read_file(windir / "inf/netzor.inf"), row[4] == "patched" ? patched : sample);
     const auto scratch = windir / "inf/netzor.new";
     if (row[5] != "any") {
