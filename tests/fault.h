@@ -21,10 +21,9 @@ struct Fault {
     last = call;
     return calls == at || (from_on && at > 0 && calls > at) || also.contains(call);
   }
-  int at;  // counted from 1; 0: none
+  int at, calls = 0;  // at: counted from 1; 0: none
   std::set<std::string> also;
   bool from_on = false;
-  int calls = 0;
   std::string failed, last;  // "" while none has failed
 };
 
@@ -133,8 +132,7 @@ struct FaultFiles : PosixFiles {
   int tell(FileHandle file, long* at) override { return fails("tell") ? e : P::tell(file, at); }
   int seek(FileHandle file, long at) override { return fails("seek") ? e : P::seek(file, at); }
   int close(FileHandle file) override {
-    const int error = P::close(file);
-    return fails("close") ? e : error;
+    return fails("close") ? (P::close(file), e) : P::close(file);
   }
   int replace_file(std::string_view from, std::string_view to) override {
     return fails("replace") ? e : P::replace_file(from, to);
