@@ -1,75 +1,81 @@
-// One fault for every stand-in: the Nth counted call fails, and one loop runs a job under it at
-// N = 1, 2, ... until a run injects nothing. The stand-ins pass the other calls on.
+// Stand-ins for the jobs' system interfaces: the Nth counted call fails (or every call from it
+// on, or every call named in `also`), and the other calls pass on. Also a host whose standard
+// output is kept in `text` and whose environment holds WINDIR alone (unset where nullptr).
 #pragma once
 
-#include <algorithm>
 #include <map>
 #include <set>
-#include <string>
-#include <utility>
-#include <vector>
 
-#include "platform/raw_file.h"
-#include "platform/registry.h"
+#include "platform/console.h"
+#include "platform/environment.h"
+#include "platform/posix/file_registry.h"
+#include "platform/posix/posix_files.h"
 
 namespace reg7140::test {
 
 struct Fault {
   explicit Fault(int fail_at = 0, std::set<std::string> besides = {})
       : at(fail_at), also(std::move(besides)) {}
-  bool fails(std::string call) {
-    if (++calls == at) failed = call;
+  bool fails(const std::string& call) {
+    failed = ++calls == at ? call : failed;
     last = call;
     return calls == at || (from_on && at > 0 && calls > at) || also.contains(call);
   }
-  int at;                      // the call that fails, counted from 1; 0: none
-  std::set<std::string> also;  // calls that fail besides, by name
-  bool from_on = false;        // every call from `at` on fails
-  int calls = 0;
-  std::string failed, last;  // the call that failed at `at` ("" while none has), the last call
+  int at, calls = 0;  // at: counted from 1; 0: none
+  std::set<std::string> also;
+  bool from_on = false;
+  std::string failed, last;  // "" while none has failed
 };
 
-// The last run of `body(fault)` is the clean one.
+// The last run of `body(fault)` is the clean one; answers how many runs there were.
 template <class Body>
-void each_fault(Body body, const std::set<std::string>& also = {}) {
+int each_fault(Body body, const std::set<std::string>& also = {}) {
   for (int at = 1;; ++at) {
     Fault fault(at, also);
     body(fault);
-    if (fault.failed.empty()) return;
+    if (fault.failed.empty()) return at;
   }
 }
 
-// Failing calls answer `error`; closes cannot fail. Keys still open are in `open`.
-struct FaultRegistry : Registry {
-  FaultRegistry(Registry& inner, Fault& fault, RegStatus error) : in(inner), f(fault), e(error) {}
+struct Host : Console, Environment {
+  explicit Host(const char* value = nullptr) : windir(value) {}
+  void write(std::string_view output) override { text.append(output); }
+  const char* get_env(const char*) override { return windir; }
+  std::string_view program_file() override { return ""; }
+  const char* windir;
+  std::string text;
+};
+
+// A registry file whose failing calls answer `e` (deletes cannot fail: the job ignores them);
+// keys still open are in `open`.
+struct FaultRegistry : FileRegistry {
+  using R = FileRegistry;
+  FaultRegistry(std::string path, Fault& fault, RegStatus error)
+      : R(std::move(path)), f(fault), e(error) {}
   RegStatus open_key(std::string_view path, KeyAccess access, KeyHandle* key) override {
-    return f.fails("open " + std::string(path)) ? e : opened(in.open_key(path, access, key), key);
+    return ok("open", path) ? opened(R::open_key(path, access, key), key) : e;
   }
   RegStatus create_key(KeyHandle parent, std::string_view name, std::string_view class_name,
                        KeyHandle* key, std::uint32_t* made) override {
-    if (f.fails("create " + std::string(name))) return e;
-    return opened(in.create_key(parent, name, class_name, key, made), key);
+    return ok("create", name) ? opened(R::create_key(parent, name, class_name, key, made), key) : e;
   }
   RegStatus query_value(KeyHandle key, std::string_view name, std::uint32_t* type,
                         std::span<std::uint8_t> buffer, std::uint32_t* size) override {
-    return f.fails("query " + std::string(name)) ? e
-                                                 : in.query_value(key, name, type, buffer, size);
+    return ok("query", name) ? R::query_value(key, name, type, buffer, size) : e;
   }
   RegStatus set_value(KeyHandle key, std::string_view name, std::uint32_t type,
                       std::span<const std::uint8_t> data) override {
-    return f.fails("set " + std::string(name)) ? e : in.set_value(key, name, type, data);
+    return ok("set", name) ? R::set_value(key, name, type, data) : e;
   }
-  RegStatus delete_value(KeyHandle key, std::string_view name) override {
-    return f.fails("delete " + std::string(name)) ? e : in.delete_value(key, name);
+  void close_key(KeyHandle key) override { open.erase(key), R::close_key(key); }
+  RegStatus flush() override { return ok("flush", "") ? R::flush() : e; }
+  bool ok(std::string kind, std::string_view name) {
+    return !f.fails(name.empty() ? kind : kind + " " + std::string(name));
   }
-  void close_key(KeyHandle key) override { open.erase(key), in.close_key(key); }
-  RegStatus flush() override { return f.fails("flush") ? e : in.flush(); }
   RegStatus opened(RegStatus status, const KeyHandle* key) {
-    if (status == kErrorSuccess) open.insert(*key);
-    return status;
+    return status == kErrorSuccess ? (open.insert(*key), status) : status;
   }
   std::set<KeyHandle> open;
-  Registry& in;
   Fault& f;
   RegStatus e;
 };
@@ -110,40 +116,31 @@ struct FaultRawFiles : RawFiles {
   RawHandle last = 0;
 };
 
-// The INF job's text files: calls are named by kind and count ("write 3"), the text of every
-// write kept; files still open are in `open`.
-struct FaultFiles : TextFiles {
-  FaultFiles(TextFiles& inner, Fault& fault, int error) : in(inner), f(fault), e(error) {}
-  bool access(std::string_view path, AccessMode mode) override { return in.access(path, mode); }
-  void make_writable(std::string_view path) override { in.make_writable(path); }
+// The host's text files, calls named by kind and count ("write 3").
+struct FaultFiles : PosixFiles {
+  using P = PosixFiles;
+  FaultFiles(Fault& fault, int error) : f(fault), e(error) {}
   int open_text(std::string_view path, OpenMode mode, FileHandle* file) override {
-    const int error = fails("open") ? (*file = kNoFile, e) : in.open_text(path, mode, file);
-    if (error == 0) open.insert(*file);
-    return error;
+    return fails("open") ? (*file = kNoFile, e) : P::open_text(path, mode, file);
   }
   LineResult read_line(FileHandle file, std::span<char> line) override {
-    return fails("read") ? LineResult{LineStatus::kError, 0, e} : in.read_line(file, line);
+    return fails("read") ? LineResult{LineStatus::kError, 0, e} : P::read_line(file, line);
   }
   int write(FileHandle file, std::string_view text) override {
-    return writes.emplace_back(text), fails("write") ? e : in.write(file, text);
+    return fails("write") ? e : P::write(file, text);
   }
-  int tell(FileHandle file, long* at) override { return fails("tell") ? e : in.tell(file, at); }
-  int seek(FileHandle file, long at) override { return fails("seek") ? e : in.seek(file, at); }
-  bool ended_cleanly(FileHandle file) override { return in.ended_cleanly(file); }
+  int tell(FileHandle file, long* at) override { return fails("tell") ? e : P::tell(file, at); }
+  int seek(FileHandle file, long at) override { return fails("seek") ? e : P::seek(file, at); }
   int close(FileHandle file) override {
-    const int error = (open.erase(file), in.close(file));
-    return fails("close") ? e : error;
+    return fails("close") ? (P::close(file), e) : P::close(file);
   }
   int replace_file(std::string_view from, std::string_view to) override {
-    return fails("replace") ? e : in.replace_file(from, to);
+    return fails("replace") ? e : P::replace_file(from, to);
   }
   bool fails(const std::string& kind) {
     return f.fails(kind + " " + std::to_string(++count[kind]));
   }
-  std::set<FileHandle> open;
-  std::vector<std::string> writes;
   std::map<std::string, int> count;
-  TextFiles& in;
   Fault& f;
   int e;
 };
