@@ -2,16 +2,14 @@
 // from text files.
 #pragma once
 
-#include <algorithm>
+#include <stdlib.h>
+
 #include <cctype>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <map>
-#include <ostream>
-#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,12 +20,8 @@ namespace reg7140::test {
 class TempDir {
  public:
   TempDir() {
-    std::random_device random;
-    for (;;) {
-      path_ = std::filesystem::temp_directory_path() /
-              ("reg7140-test-" + std::to_string(random()) + std::to_string(random()));
-      if (std::filesystem::create_directory(path_)) break;
-    }
+    std::string pattern = (std::filesystem::temp_directory_path() / "reg7140-test-XXXXXX").string();
+    path_ = ::mkdtemp(pattern.data());
   }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
@@ -119,24 +113,6 @@ inline std::string expand(std::string_view text) {
   }
   return out;
 }
-
-// A case kept in a file of its own: "key: value" lines first (values expanded), then sections,
-// each headed by a line "== name" and running to the next header. '#' lines before the first
-// section are notes.
-struct CaseFile {
-  std::string name;  // the file name without its extension
-  std::map<std::string, std::string, std::less<>> fields;
-  std::map<std::string, std::string, std::less<>> sections;  // raw text, escapes not expanded
-
-  std::string field(std::string_view key) const {
-    auto it = fields.find(key);
-    return it != fields.end() ? it->second : std::string();
-  }
-  std::string section(std::string_view key) const {
-    auto it = sections.find(key);
-    return it != sections.end() ? it->second : std::string();
-  }
-};
 
 #ifdef REG7140_SOURCE_DIR
 inline std::filesystem::path data_path(std::string_view relative) {
