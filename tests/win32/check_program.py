@@ -9,23 +9,21 @@ import codecs, os, re, shutil, subprocess, sys  # noqa: E401
 HEADER = {"file format": "pei-i386", "Magic": "010b", "MajorOSystemVersion": "4",  # PE32
           "MinorOSystemVersion": "0", "MajorSubsystemVersion": "4", "MinorSubsystemVersion": "0",
           "Subsystem": "00000003"}  # console
-CC = "o no b c nae ae nb nc e z ne nz be na a nbe s ns p pe np po l nge ge nl le ng g nle".split()
-PREFIXES = set("lock rep repz repe repnz repne data16 data32 addr16 addr32 cs ds es fs gs ss".split())
-# The 80386's integer instructions as objdump spells them; one that takes a size suffix (b, w, l)
-# is listed without it. nop is left out: only its one-byte form 0x90 is a 386 instruction.
-I386 = set("""aaa aad aam aas adc add and arpl bound bsf bsr bt btc btr bts call cbtw clc cld cli
-    cltd clts cmc cmp cmps cwtd cwtl daa das dec div enter hlt idiv imul in inc ins int int3 into
-    iret jcxz jecxz jmp lahf lar lcall lds lea leave les lfs lgdt lgs lidt ljmp lldt lmsw lods loop
-    loope loopne loopnz loopz lret lsl lss ltr mov movs movsbl movsbw movswl movzbl movzbw movzwl
-    mul neg not or out outs pop popa popf push pusha pushf rcl rcr ret rol ror sahf sal sar sbb
-    scas sgdt shl shld shr shrd sidt sldt smsw stc std sti stos str sub test verr verw xchg xlat
-    xor""".split()) | {"j" + cc for cc in CC} | {"set" + cc for cc in CC} | PREFIXES
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def sections(path):
+    """{name in lower case: words} from the file's [NAME] headings and the lines below them."""
+    return {name.lower(): set(words.split()) for name, words in re.findall(r"^\s*\[(.+?)\]([^[]*)", re.sub(r"#.*", "", open(path).read()), re.M)}
+
+
+PREFIXES, I386 = (table := sections(os.path.join(HERE, "i386_instructions.txt")))["prefixes"], table["instructions"] | table["prefixes"]
 LISTS = {"__CTOR_LIST__", "___CTOR_LIST__", "__DTOR_LIST__", "___DTOR_LIST__"}
 LINE = re.compile(r"^ *([0-9a-f]+):\t([0-9a-f]{2}(?: [0-9a-f]{2})*) *(?:\t(.*))?$")
 
 
-def code_sections(headers):  # the sections whose flags in `objdump -h` say CODE
-    return re.findall(r"^ *\d+ (\S+) .*\n\s+.*\bCODE\b", headers, re.M)
+# The sections whose flags in `objdump -h` say CODE.
+def code_sections(headers): return re.findall(r"^ *\d+ (\S+) .*\n\s+.*\bCODE\b", headers, re.M)
 
 
 def why_not_386(raw, text):
@@ -36,7 +34,6 @@ def why_not_386(raw, text):
     if name == "(bad)" or name.startswith("."): return name, "no instruction"
     if name[0] == "f" and name not in PREFIXES or "%st" in operands: return name, "x87"
     if re.search(r"%[xyz]?mm", operands): return name, "MMX/SSE register"
-    # 0F 1F nopl and nopw came with the Pentium Pro
     if not (name in I386 or name[-1] in "bwl" and name[:-1] in I386 or name == "nop" and raw == "90"):
         return name, "not an 80386 instruction"
 
@@ -55,8 +52,7 @@ def problems(listing, allowed):
     found += [f"imports {block.split()[0]}!{name}, which is not on the list" for block in blocks
               for name in re.findall(r"^\t[0-9a-f]+\t *\d+ +(\S+)", block, re.M) if name not in allowed.get(block.split()[0].lower(), ())]
     found += [] if blocks else ["no import table found"]
-    if not re.search(r"^[0-9a-f]+ <_*CTOR_LIST__>:$", listing, re.M):
-        found.append("no constructor list symbol (stripped?): its data cannot be told from code")
+    found += ["no constructor list symbol (stripped?): its data cannot be told from code"] * (not re.search(r"^[0-9a-f]+ <_*CTOR_LIST__>:$", listing, re.M))
     checked, symbol, in_list, data = 0, "?", False, ""
     for line in listing.splitlines():
         if header := re.match(r"^[0-9a-f]+ <(.+)>:$", line):
@@ -93,16 +89,14 @@ def self_test(path):
 def main(allowed="", cmake="", source="", binary=""):
     if allowed == "--self-test": return self_test(cmake)
     if not binary: sys.exit(__doc__)
-    if not shutil.which("i686-w64-mingw32-g++-win32"): return print("skipped: MinGW-w64 i686 is not installed") or 77
+    if not shutil.which("i686-w64-mingw32-g++-win32"): return print("skipped: MinGW-w64 i686 is not installed") or 77  # CTest's SKIP_RETURN_CODE
     for step in (["--preset", "win95-i686", "-S", source, "-B", binary], ["--build", binary, "--target", "reg7140", "-j2"]):
         subprocess.run([cmake, *step], check=True, stdout=subprocess.DEVNULL)
     exe = os.path.join(binary, "reg7140.exe")
     def objdump(*options): return subprocess.run(["i686-w64-mingw32-objdump", *options, exe], capture_output=True, text=True, check=True).stdout
-    sections = code_sections(headers := objdump("-h"))
-    # {dll in lower case: function names} from the list's [DLL] headings and the lines below
-    allowed = {dll.lower(): set(names.split()) for dll, names in re.findall(r"^\s*\[(.+?)\]([^[]*)", re.sub(r"#.*", "", open(allowed).read()), re.M)}
-    found, checked = problems(objdump("-p") + headers + objdump("-d", "-z", *(f"-j{name}" for name in sections)), allowed)
-    print(*[f"{exe}: {p}" for p in found] or [f"{exe}: Windows 4.0 console program, imports all on the list, {checked} instructions in {', '.join(sections)}, all for a 386 without x87"], sep="\n")
+    code = code_sections(headers := objdump("-h"))
+    found, checked = problems(objdump("-p") + headers + objdump("-d", "-z", *(f"-j{name}" for name in code)), sections(allowed))
+    print(*[f"{exe}: {p}" for p in found] or [f"{exe}: Windows 4.0 console program, imports all on the list, {checked} instructions in {', '.join(code)}, all for a 386 without x87"], sep="\n")
     return 1 if found else 0
 
 
