@@ -312,7 +312,7 @@ def sweep(backend, action, kind, directory=SAMPLE):
     """The Nth call of `kind` fails with EIO or kills the run, for every N until a run injects
     nothing. Each file is left as before the run or as its job leaves it, and a clean run after it
     converges. 127 without output: the loader could not read a library and the program never ran."""
-    settings, problems, n = read_settings(directory)[0], [], 0
+    settings, problems, n = read_settings(directory := os.path.join(HERE, directory))[0], [], 0
     with tempfile.TemporaryDirectory() as root:
         prepare(backend, directory, settings, root)
         clean_run, clean = backend.run(settings, ["/D9"]), backend.state()
