@@ -81,9 +81,7 @@ def decode(data, wide):
 
 def dump(keys):
     """A REGEDIT4 file of the keys that were written, not those only implied."""
-    def data(kind, raw):
-        if kind == 1 and re.fullmatch(rb"[^\0\r\n]*\0", raw): return quote(raw[:-1].decode("latin-1"))
-        return ("hex:" if kind == 3 else f"hex({kind:x}):") + ",\\\r\n  ".join(",".join(f"{b:02x}" for b in raw[i:i + 24]) for i in range(0, len(raw), 24))
+    def data(kind, raw): return quote(raw[:-1].decode("latin-1")) if kind == 1 and re.fullmatch(rb"[^\0\r\n]*\0", raw) else ("hex:" if kind == 3 else f"hex({kind:x}):") + ",\\\r\n  ".join(",".join(f"{b:02x}" for b in raw[i:i + 24]) for i in range(0, len(raw), 24))
     return "REGEDIT4\r\n\r\n" + "".join(f"[{path}]\r\n" + (f";class={quote(klass)}\r\n" if klass is not None else "") + "".join(
         f"{quote(name) if name else '@'}={data(*value)}\r\n" for name, *value in values.values()) + "\r\n"
         for path, klass, values, written in keys.values() if written)
