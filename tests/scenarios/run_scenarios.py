@@ -151,8 +151,7 @@ def prepare(backend, directory, settings, root):
     for rel in split(settings["readonly"]): os.chmod(backend.path(rel), os.stat(backend.path(rel)).st_mode & ~0o222)
     expected, keys = backend.files(), registry(files[REG])
     for change in split(settings["changes"]):
-        fragment, clean = read(CLEAN, change + ".reg"), read_tree(SAMPLE)
-        name = patch(clean, read(CLEAN, change + ".diff"))
+        fragment, name = read(CLEAN, change + ".reg"), patch(clean := read_tree(SAMPLE), read(CLEAN, change + ".diff"))
         if not (fragment or name or change == "driver"): sys.exit(f"{directory}: no change {change!r} in clean_run/")
         load(fragment.decode("latin-1"), keys)
         if name: expected[find(expected, name)] = clean[name]
@@ -327,8 +326,7 @@ def sweep(backend, action, kind, directory=SAMPLE):
             found = [f"exit status {status}"] * (not killed and status not in (0, 1) and (status, out) != (127, "")) + [f"output {out!r}"] * (not whole_reports(out))
             found += in_states(backend, [start, clean], killed) + ["a clean run after it"] * (backend.run(settings, ["/D9"]) != clean_run)
             problems += [f"{kind} call {n}: {p}" for p in found + ["after a clean run: " + p for p in in_states(backend, [clean], killed)]]
-    print(f"{action} {kind}: {n - 1} calls")
-    return problems + ([] if n > 1 and clean_run == (0, "") else [f"no {kind} call, or a clean run fails"])
+    return print(f"{action} {kind}: {n - 1} calls") or problems + ([] if n > 1 and clean_run == (0, "") else [f"no {kind} call, or a clean run fails"])
 
 
 def durability(backend, _):
