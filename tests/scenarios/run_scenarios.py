@@ -172,8 +172,7 @@ def run_scenario(directory, backend):
     if backend.name not in split(settings["backends"]): return print(f"SKIP {name}: not for the {backend.name} backend")
     for level in ["0", "1", "9"] if "{level}" in settings["args"] else [""]:
         with machine(backend, directory, settings) as expected:
-            args = shlex.split(settings["args"].replace("{level}", level))
-            (status, out), after = backend.run(settings, args), backend.state()
+            (status, out), after = backend.run(settings, args := shlex.split(settings["args"].replace("{level}", level))), backend.state()
             # The registry file is compared by content; a second run keeps its bytes too.
             expected.update({REG: after.get(REG), "output": backend.output(at_level(stdout, int(level or 9))), "exit": settings["exit"]})
             problems = differences(expected, dict(after, output=out, exit=str(status)))

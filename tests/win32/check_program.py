@@ -77,11 +77,9 @@ def self_test(path):
     allowed = {"advapi32.dll": {"RegCloseKey"}, "kernel32.dll": {"GetVersion"}}
     for case in cases:
         edited, lines = listing, re.findall(r"^(\w+) (.*)$", case, re.M)
-        for key, value in lines:
-            edited = edited.replace(*(codecs.decode(side, "unicode_escape") for side in value.split(" => "))) if key == "edit" else edited
+        for edit in (value for key, value in lines if key == "edit"): edited = edited.replace(*(codecs.decode(side, "unicode_escape") for side in edit.split(" => ")))
         if (found := problems(edited, allowed)[0]) != [value for key, value in lines if key == "find"]: failed.append(f"FAIL {lines}: got {found}")
-    print(*failed, f"{len(cases) - len(failed)} of {len(cases)} self-test cases passed", sep="\n")
-    return 1 if failed else 0
+    return print(*failed, f"{len(cases) - len(failed)} of {len(cases)} self-test cases passed", sep="\n") or int(bool(failed))
 
 
 def main(allowed="", cmake="", source="", binary=""):
@@ -94,8 +92,8 @@ def main(allowed="", cmake="", source="", binary=""):
     def objdump(*options): return subprocess.run(["i686-w64-mingw32-objdump", *options, exe], capture_output=True, text=True, check=True).stdout
     code = code_sections(headers := objdump("-h"))
     found, checked = problems(objdump("-p") + headers + objdump("-d", "-z", *(f"-j{name}" for name in code)), sections(allowed))
-    print(*[f"{exe}: {p}" for p in found] or [f"{exe}: Windows 4.0 console program, imports all on the list, {checked} instructions in {', '.join(code)}, all for a 386 without x87"], sep="\n")
-    return 1 if found else 0
+    summary = f"Windows 4.0 console program, imports all on the list, {checked} instructions in {', '.join(code)}, all for a 386 without x87"
+    return print(*[f"{exe}: {p}" for p in found or [summary]], sep="\n") or int(bool(found))
 
 
 if __name__ == "__main__":
