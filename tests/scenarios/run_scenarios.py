@@ -4,7 +4,7 @@
 (backend posix) or with the Windows build on a Wine prefix that the scenarios share one after
 another (backend wine). The POSIX backend also runs the failure sweeps (README, "Reliability").
   run_scenarios.py posix|wine PROGRAM SCENARIO...
-  run_scenarios.py posix PROGRAM io-errors|crashes KIND [SCENARIO] | durability | concurrency |
+  run_scenarios.py posix PROGRAM io-errors|crashes KIND [SCENARIO, or its name] | durability | concurrency |
                    cut-registries
   run_scenarios.py wine PROGRAM setup SOURCE CMAKE | command-lines CHECK | cleanup"""
 import contextlib, glob, os, random, re, shlex, shutil, subprocess, sys, tempfile  # noqa: E401
@@ -177,8 +177,7 @@ def run_scenario(directory, backend):
             expected.update({REG: after.get(REG), "output": backend.output(at_level(stdout, int(level or 9))), "exit": settings["exit"]})
             problems = differences(expected, dict(after, output=out, exit=str(status)))
             # The owner's write bit stands for the read-only attribute, as on every backend.
-            problems += [f"{rel} should exist and not be read-only" for rel in split(settings["writable"])
-                         if not os.path.exists(backend.path(rel)) or not os.stat(backend.path(rel)).st_mode & 0o200]
+            problems += [f"{rel} should exist and not be read-only" for rel in split(settings["writable"]) if not (os.path.isfile(p := backend.path(rel)) and os.stat(p).st_mode & 0o200)]
             # A second run changes nothing.
             problems += ["second run: " + p for p in (differences(after, backend.state()) if settings["rerun"] == "yes" and backend.run(settings, args) else [])]
             failures += [f"{name}{' at level ' + level if level else ''}: {p}" for p in problems]
@@ -313,7 +312,7 @@ def sweep(backend, action, kind, directory=SAMPLE):
     """The Nth call of `kind` fails with EIO or kills the run, for every N until a run injects
     nothing. Each file is left as before the run or as its job leaves it, and a clean run after it
     converges. 127 without output: the loader could not read a library and the program never ran."""
-    settings, problems, n = read_settings(directory := os.path.join(HERE, directory))[0], [], 0
+    settings, problems, n = read_settings(directory := directory if os.path.isdir(directory) else os.path.join(HERE, directory))[0], [], 0
     with machine(backend, directory, settings):
         clean_run, clean = backend.run(settings, ["/D9"]), backend.state()
     while True:
