@@ -68,28 +68,21 @@ std::map<std::string, std::string> pairs(const std::string& text) {
   return out;
 }
 
-std::string text_of(const std::map<std::string, std::string>& files) {
-  std::string text;
-  for (const auto& [path, content] : files)
-    text += (text.empty() ? "" : " ") + path + "=" + content;
-  return text;
-}
-
 TEST(SafeReplace, CasesOfTheTables) {
   for (const auto& row : test::load_table("data/replace_and_copy.txt")) {
+    SCOPED_TRACE(row[0]);
     StandIn fs;
     fs.setup = pairs(row[2]);
     fs.files = pairs(row[3]);
     for (int i = 0; fs.setup.contains("taken") && i < 100; ++i)
       fs.files[fs.setup["taken"] + (i < 10 ? "0" : "") + std::to_string(i)] = "taken";
-    const std::string before = text_of(fs.files);
+    const auto before = fs.files;
     const std::vector<std::string> call = test::words(row[1]);
     EXPECT_EQ(call[0] == "replace" ? replace_file_via(fs, call[1], call[2])
                                    : copy_file_via_interpreter(fs, call[1], call[2]),
-              test::errno_of(row[4]))
-        << row[0];
-    EXPECT_EQ(text_of(fs.files), row[5] == "unchanged" ? before : row[5]) << row[0];
-    EXPECT_EQ(row[6] == "-" ? "-" : fs.log, row[6] == "none" ? "" : row[6]) << row[0];
+              test::errno_of(row[4]));
+    EXPECT_EQ(fs.files, row[5] == "unchanged" ? before : pairs(row[5]));
+    EXPECT_EQ(row[6] == "-" ? "-" : fs.log, row[6] == "none" ? "" : row[6]);
   }
   for (const auto& row : test::load_table("data/sibling_names.txt")) {
     PathText name;
