@@ -1,87 +1,55 @@
-// What the host's files add to the text streams: the failures an open reports, the read-only
-// attribute, and whole files put in place.
+// What the emulated machine's host adds: the read-only attribute, whole files put in place,
+// environment names matched as Windows matches them. How Windows paths map onto the host's
+// spellings is for whole runs to show (run_*_spelled_*, run_upper_case_names).
 #include "platform/posix/posix_files.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <array>
-#include <cerrno>
-#include <cstdint>
-#include <filesystem>
-#include <string>
-#include <tuple>
-#include <utility>
-
+#include "platform/posix/posix_environment.h"
 #include "tests/test_util.h"
 
-namespace reg7140 {
 namespace {
-
-namespace fs = std::filesystem;
+using namespace reg7140;
 
 // The owner's write bit stands for the read-only attribute, for root too: make_writable sets it
-// and the owner's read bit, and keeps every other bit.
-TEST(PosixFiles, OwnerBitsAreTheReadOnlyAttribute) {
+// and the owner's read bit, and keeps every other bit. A replacement puts the new file in place
+// only once it is flushed; a copy keeps the destination's mode, with writing allowed.
+TEST(PosixFiles, AttributesAndWholeFiles) {
   test::TempDir dir;
-  const std::string path = (dir / "f.inf").string();
   PosixFiles files;
-  const std::array<unsigned, 4> cases[] = {{0644, 1, 1, 0644},
-                                           {0444, 0, 0, 0644},
-                                           {0200, 1, 0, 0600},
-                                           {0400, 0, 0, 0600},
-                                           {01071, 0, 0, 01671}};
-  for (const auto& [mode, write, read_write, writable] : cases) {
-    test::write_file(path, "x");
-    ::chmod(path.c_str(), mode);
-    EXPECT_EQ(files.access(path, AccessMode::kWrite), write != 0) << mode;
-    EXPECT_EQ(files.access(path, AccessMode::kReadWrite), read_write != 0) << mode;
-    files.make_writable(path);
-    EXPECT_EQ(fs::status(path).permissions(), fs::perms(writable)) << mode;
+  const std::string inf = (dir / "netzor.inf").string(), new_inf = (dir / "netzor.new").string();
+  const int cases[][4] = {{0444, 0, 0, 0644}, {0200, 1, 0, 0600}, {01071, 0, 0, 01671}};
+  for (const auto [mode, write, read_write, writable] : cases) {
+    test::write_file(inf, "x");
+    ::chmod(inf.c_str(), mode);
+    EXPECT_EQ(files.access(inf, AccessMode::kWrite), write != 0) << mode;
+    EXPECT_EQ(files.access(inf, AccessMode::kReadWrite), read_write != 0) << mode;
+    files.make_writable(inf);
+    EXPECT_EQ(std::filesystem::status(inf).permissions(), std::filesystem::perms(writable));
   }
+  test::write_file(new_inf, "new");
+  EXPECT_EQ(files.replace_file("/proc/self/status", inf), EINVAL);
+  EXPECT_EQ(files.replace_file(new_inf, inf), 0);
+  ::chmod(inf.c_str(), 0450);
+  EXPECT_EQ(files.copy_file((dir / "missing").string(), inf), ENOENT);
+  test::write_file(new_inf, std::string("MZ\0\x1A\r\n", 6));
+  EXPECT_EQ(files.copy_file(new_inf, inf), 0);
+  EXPECT_EQ(std::filesystem::status(inf).permissions(), std::filesystem::perms(0650));
+  EXPECT_EQ(test::read_file(inf), test::read_file(new_inf));
 }
 
-// A replacement puts the whole new file in place once it is flushed; a copy takes the source's
-// bytes and last-write time and keeps the destination's mode, with writing allowed. Times are
-// told in whole seconds.
-TEST(PosixFiles, WholeFilesPutInPlace) {
-  test::TempDir dir;
-  const std::string inf = (dir / "netzor.inf").string(), scratch = (dir / "netzor.new").string();
-  const std::string source = (dir / "disk/zvnd32.sys").string(),
-                    target = (dir / "zvnd32.sys").string();
-  test::write_file(inf, "old");
-  test::write_file(scratch, "new");
-  PosixFiles files;
-  EXPECT_EQ((std::pair{files.replace_file(scratch, inf), files.replace_file(scratch, inf)}),
-            std::pair(0, ENOENT));
-  // A file that cannot be flushed never takes the old one's place.
-  const int status = ::open("/proc/self/status", O_RDONLY);
-  const int unflushable = ::fsync(status) == 0 ? 0 : errno;
-  ::close(status);
-  ASSERT_NE(unflushable, 0) << "files of /proc can be flushed here";
-  EXPECT_EQ(files.replace_file("/proc/self/status", inf), unflushable);
-  EXPECT_EQ(test::read_file(inf), "new");
-
-  const std::string bytes = std::string("MZ\0\x1A\r\n", 6) + std::string(200000, 'd');
-  test::write_file(source, bytes);
-  const struct timespec times[2] = {{0, 0}, {1000000000, 999999999}};
-  ::utimensat(AT_FDCWD, source.c_str(), times, 0);
-  std::int64_t seconds = 0;
-  EXPECT_EQ((std::pair{files.file_time(source, &seconds), seconds}), std::pair(true, 1000000000l));
-  for (const unsigned mode : {0u, 0450u}) {
-    if (mode != 0) test::write_file(target, "old driver");
-    ::chmod(target.c_str(), mode);
-    ASSERT_EQ(files.copy_file(source, target), 0);
-    struct stat copied;
-    ::stat(target.c_str(), &copied);
-    EXPECT_EQ(std::tuple(test::read_file(target) == bytes, copied.st_mode & 07777,
-                         copied.st_mtim.tv_sec, copied.st_mtim.tv_nsec),
-              std::tuple(true, mode == 0 ? 0644u : 0650u, 1000000000l, 999999999l));
-  }
-  EXPECT_EQ(files.copy_file((dir / "disk/missing.sys").string(), target), ENOENT);
+// Windows matches variable names without regard to the case of ASCII letters, A to Z; an exact
+// spelling comes first. Whole runs cannot show it: WINDIR is found by its exact name.
+TEST(PosixEnvironment, NamesMatchLikeWindows) {
+  const char* names[] = {"Reg7140_Az_aZ", "REG7140_EXACT", "reg7140_exact", "REG7140_@["};
+  for (const char* name : names) ::setenv(name, name, 1);
+  PosixEnvironment environment;
+  const char* cases[][2] = {{"REG7140_aZ_Az", names[0]}, {"reg7140_exact", names[2]},
+                            {"REG7140_EXACT", names[1]}, {"REG7140_`{", nullptr},  // no letters
+                            {"REG7140_AZ_A", nullptr},   {"REG7140_AZ_AZ_", nullptr}};
+  for (const auto [name, value] : cases) EXPECT_STREQ(environment.get_env(name), value) << name;
+  for (const char* name : names) ::unsetenv(name);
 }
 
 }  // namespace
-}  // namespace reg7140
