@@ -12,7 +12,7 @@ TEST(ForcedConfig, WindowGoesWhereTheNextRunFindsIt) {
   for (int i = 0; i < 20000; ++i) {
     std::vector<std::uint8_t> value(random() % 300);
     for (auto& byte : value)
-      byte = random() % 4 == 0 ? random() : "\0\1\4\14\24\31\64\174\304\305"[random() % 10];
+      byte = random() % 4 ? "\0\1\4\14\24\31\64\174\304\305"[random() % 10] : random();
     ASSERT_TRUE(reg7140::test::memory_window_goes_right(value)) << "value " << i;
   }
 }

@@ -16,28 +16,27 @@ using namespace reg7140;
 struct StandIn : FileSystemOps {
   std::map<std::string, std::string> files, setup;
   std::string log;
-  void note(const std::string& what, const std::string& from, const std::string& to = "") {
-    log += (log.empty() ? "" : "; ") + what + " " + from + (to.empty() ? "" : " " + to);
-  }
-  int take(const char* from, const char* to) {
-    return files.contains(from) ? files[to] = files.extract(from).mapped(), 0 : ENOENT;
+  // Logs the step; unless it fails (or is only logged), moves `from` to `to`, or deletes it.
+  int step(const char* what, const std::string& from, const std::string& to, bool fails) {
+    log +=
+        (log.empty() ? "" : "; ") + std::string(what) + " " + from + (to.empty() ? "" : " ") + to;
+    if (fails || !files.contains(from)) return fails ? EACCES : ENOENT;
+    return to.empty() ? files.erase(from) : (files[to] = files.extract(from).mapped(), 0), 0;
   }
   WinError move_replacing(const char* from, const char* to) override {
-    note("move", from, to);
-    return setup.contains("move") ? std::stol(setup["move"]) : take(from, to) == 0 ? 0 : 2;
+    if (setup.contains("move")) return step("move", from, to, true), std::stol(setup["move"]);
+    return step("move", from, to, false) == 0 ? 0 : 2;
   }
   int rename(const char* from, const char* to) override {
-    note("rename", from, to);
-    return setup["rename-fails"] == from || files.contains(to) ? EACCES : take(from, to);
+    return step("rename", from, to, setup["rename-fails"] == from || files.contains(to));
   }
   int remove(const char* path) override {
-    note("remove", path);
-    return setup["remove-fails"] == path ? EACCES : files.erase(path) == 1 ? 0 : ENOENT;
+    return step("remove", path, "", setup["remove-fails"] == path);
   }
+  void flush(const char* path) override { step("flush", path, "", true); }
   bool file_size(const char* path, std::int64_t* size) override {
     return files.contains(path) && (*size = std::ssize(files[path]), true);
   }
-  void flush(const char* path) override { note("flush", path); }
   const char* command_interpreter() override {
     const std::string& name =
         setup.try_emplace("comspec", "C:\\WINDOWS\\COMMAND.COM").first->second;
@@ -53,7 +52,7 @@ struct StandIn : FileSystemOps {
     const std::string from = part[part.size() - 4], to = part[part.size() - 2];
     EXPECT_EQ(line, (program != nullptr ? "\"" + std::string(program) + "\"" : "cmd.exe") +
                         " /c copy \"" + from + "\" \"" + to + "\" > NUL");
-    note("run", from, to + (program != nullptr ? "" : " with cmd.exe"));
+    step("run", from, to + (program != nullptr ? "" : " with cmd.exe"), true);
     if (setup["copy"] != "none") files[to] = files.at(from).substr(setup["copy"] == "short");
     return true;
   }
