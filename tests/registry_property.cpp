@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <set>
 #include <span>
@@ -14,6 +13,7 @@
 
 #include "platform/ascii.h"
 #include "platform/posix/file_registry.h"
+#include "tests/test_util.h"
 
 namespace reg7140::test {
 namespace {
@@ -47,10 +47,6 @@ const Value* find(const Model& model, std::string_view key, std::string_view nam
   if (values == model.end() || values->second.count(fold(name)) == 0) return nullptr;
   return &values->second.at(fold(name));
 }
-std::string read_file(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // The rows of data/registry_lines.txt: a line's text ("~" where it goes on to the next line) and,
 // for a value line, the value's folded name and the value.
@@ -62,19 +58,13 @@ struct Form {
 const std::vector<Form>& forms() {
   static const std::vector<Form> table = [] {
     std::vector<Form> rows;
-    std::istringstream in(
-        read_file(std::filesystem::path(__FILE__).parent_path() / "data/registry_lines.txt"));
-    for (std::string line; std::getline(in, line);) {
-      if (line.empty() || line[0] == '#') continue;
-      const std::size_t bar = line.find(" | ");
-      Form& form = rows.emplace_back(Form{line.substr(0, bar), "", bar != std::string::npos, {}});
+    for (const auto& row : load_table("data/registry_lines.txt")) {
+      Form& form = rows.emplace_back(Form{row[0], "", row.size() > 1, {}});
       if (!form.is_value) continue;
-      std::istringstream fields(line.substr(bar + 3));
-      std::getline(fields, form.name, '|');
-      form.name.pop_back();
-      char skip = 0;
-      fields >> form.value.type >> skip >> std::hex;
-      for (unsigned byte = 0; fields >> byte;)
+      form.name = row[1];
+      form.value.type = std::stoul(row[2]);
+      std::istringstream bytes(row[3]);
+      for (unsigned byte = 0; bytes >> std::hex >> byte;)
         form.value.data.push_back(static_cast<std::uint8_t>(byte));
     }
     return rows;
@@ -290,7 +280,8 @@ std::string check_registry_property(const Choices& below, const std::filesystem:
   for (const OwnedLine& line : original) {
     if (!line.key.empty() && touched.count({line.key, line.value})) continue;
     // The next place it starts a line: a blank line's CR LF also ends every other line.
-    while ((at = saved.find(line.bytes, at)) != std::string::npos && at > 0 && saved[at - 1] != '\n')
+    while ((at = saved.find(line.bytes, at)) != std::string::npos && at > 0 &&
+           saved[at - 1] != '\n')
       ++at;
     if (at == std::string::npos) return "line lost or moved: " + line.bytes + "saved:\n" + saved;
     at += line.bytes.size();
