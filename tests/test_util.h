@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,15 +24,12 @@ class TempDir {
     std::string pattern = (std::filesystem::temp_directory_path() / "reg7140-test-XXXXXX").string();
     path_ = ::mkdtemp(pattern.data());
   }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
   ~TempDir() {
     std::error_code ignored;
     // Read-only files and directories must not keep the tree alive.
-    for (auto& entry : std::filesystem::recursive_directory_iterator(path_, ignored)) {
+    for (auto& entry : std::filesystem::recursive_directory_iterator(path_, ignored))
       std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
                                    std::filesystem::perm_options::add, ignored);
-    }
     std::filesystem::remove_all(path_, ignored);
   }
   const std::filesystem::path& path() const { return path_; }
@@ -48,8 +46,7 @@ inline std::string read_file(const std::filesystem::path& path) {
 
 inline void write_file(const std::filesystem::path& path, const std::string& bytes) {
   std::filesystem::create_directories(path.parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(path, std::ios::binary) << bytes;
 }
 
 // The words of a line of case data, split at single blanks (tabs and line feeds stay in a word).
@@ -81,35 +78,24 @@ inline int errno_of(const std::string& name) {
 // line drops its line feed. Anything else in angle brackets stays as it is.
 inline std::string expand(std::string_view text) {
   static const std::map<std::string_view, std::string_view> named = {
-      {"<CR>", "\r"},
-      {"<LF>", "\n"},
-      {"<NUL>", std::string_view("\0", 1)},
-      {"<EOF>", "\x1A"},
-      {"<nolf>", ""}};
+      {"<CR>", "\r"}, {"<LF>", "\n"}, {"<NUL>", {"\0", 1}}, {"<EOF>", "\x1A"}, {"<nolf>", ""}};
   std::string out;
   for (std::size_t i = 0; i < text.size();) {
-    const std::string_view rest = text.substr(i);
-    const std::size_t close = rest.find('>');
-    if (rest[0] != '<' || close == std::string_view::npos) {
-      out += text[i++];
-      continue;
-    }
-    const std::string_view token = rest.substr(0, close + 1);
-    if (rest.starts_with("<nolf>\n")) {
-      i += token.size() + 1;
-    } else if (auto it = named.find(token); it != named.end()) {
+    const std::size_t close = text[i] == '<' ? text.find('>', i) : std::string_view::npos;
+    const std::string_view token =
+        text.substr(i, close == std::string_view::npos ? 0 : close + 1 - i);
+    if (auto it = named.find(token); it != named.end()) {
       out += it->second;
-      i += token.size();
     } else if (token.size() == 5 && token[1] == 'x' && std::isxdigit(token[2]) &&
                std::isxdigit(token[3])) {
       out += static_cast<char>(std::stoi(std::string(token.substr(2, 2)), nullptr, 16));
-      i += 5;
     } else if (token.size() > 4 && token[2] == '*' && std::isdigit(token[3])) {
       out.append(std::stoul(std::string(token.substr(3))), token[1]);
-      i += token.size();
     } else {
       out += text[i++];
+      continue;
     }
+    i += token.size();
   }
   return out;
 }
@@ -123,12 +109,8 @@ inline std::filesystem::path data_path(std::string_view relative) {
 // lines are left out.
 inline std::vector<std::vector<std::string>> load_table(std::string_view file) {
   std::vector<std::vector<std::string>> rows;
-  const std::string text = read_file(data_path(file));
-  for (std::size_t start = 0; start < text.size();) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    const std::string line = text.substr(start, end - start);
-    start = end + 1;
+  std::istringstream in(read_file(data_path(file)));
+  for (std::string line; std::getline(in, line);) {
     if (line.empty() || line.starts_with("#")) continue;
     std::vector<std::string> row;
     for (std::size_t from = 0;;) {
