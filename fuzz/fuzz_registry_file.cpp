@@ -3,10 +3,7 @@
 // sequences that no seed has reached.
 #include <unistd.h>
 
-#include <cstdint>
 #include <cstdio>
-#include <filesystem>
-#include <string>
 
 #include "fuzz/fuzz_check.h"
 #include "tests/registry_property.h"

@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 
 #include <csignal>
-#include <map>
 #include <random>
 
 #include "tests/registry_property.h"

@@ -4,12 +4,8 @@
 
 #include <algorithm>
 #include <array>
-#include <fstream>
-#include <map>
 #include <set>
 #include <span>
-#include <sstream>
-#include <vector>
 
 #include "platform/ascii.h"
 #include "platform/posix/file_registry.h"
@@ -220,14 +216,12 @@ std::string check_registry_property(const Choices& below, const std::filesystem:
         const Value v = gen.value();
         want = want != 0 ? want : odd == 0 ? 87 : 0;
         got = registry.set_value(at.handle, name, v.type, v.data);
-        if (want == 0) model[at.path][fold(name)] = v;
-        if (want == 0) touched.insert({at.path, fold(name)});
+        if (want == 0) model[at.path][fold(name)] = v, touched.insert({at.path, fold(name)});
       } else if (what <= 4) {  // delete
         const bool present = want == 0 && find(model, at.path, name) != nullptr;
         want = want != 0 ? want : present ? 0 : 2;
         got = registry.delete_value(at.handle, name);
-        if (present) model[at.path].erase(fold(name));
-        if (present) touched.insert({at.path, fold(name)});
+        if (present) model[at.path].erase(fold(name)), touched.insert({at.path, fold(name)});
       } else if (what == 5) {  // create
         std::string sub = gen.spell(gen.key_path(2));
         std::string class_name = gen.one_in(3) ? "" : gen.text();
